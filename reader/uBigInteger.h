@@ -1,0 +1,26 @@
+#pragma once
+// Exact signed integer for log sequence numbers. An LSN is A * 10^15 + B * 10^5 + C
+// with 32-bit A and B, so its magnitude reaches about 2.2 * 10^24: more than any
+// machine integer holds, and it must be shown to the last digit.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TBigInteger {
+    bool Negative = false;
+    // Magnitude in base 65536, least significant digit first; never ends in a 0 digit,
+    // so zero is the empty array whatever Negative says.
+    std::vector<uint16_t> Digits;
+
+    friend bool operator==(const TBigInteger&, const TBigInteger&) = default;
+};
+
+[[nodiscard]] TBigInteger FromInt32(int32_t value);
+[[nodiscard]] TBigInteger FromInt64(int64_t value);
+// a := a + b, with signs.
+void Add(TBigInteger& a, const TBigInteger& b);
+// a := a * b for a non-negative b; the result keeps the sign of a.
+void Multiply(TBigInteger& a, const TBigInteger& b);
+// Plain decimal text: no leading zeros, no grouping, "-" only for values below zero.
+[[nodiscard]] std::string ToString(const TBigInteger& value);

@@ -1,0 +1,112 @@
+#pragma once
+// The records one read of a backup file produces. Plain values: the readers fill them
+// field by field during the walk, the tree rows and the dump only read them.
+// Fields keep the order in which a backup set's metadata is listed to the user and in
+// the JSON dump, so do not reorder them.
+
+#include "uBigInteger.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// 16 bytes in the Windows GUID layout, as stored in the file.
+using TGUID = std::array<uint8_t, 16>;
+
+// Day count since 30 December 1899, the fraction being the time of day; 0 = not set.
+// Before that day the count is negative and the time of day is still a positive
+// fraction (-1.25 is 29 December 1899 06:00), as the format's producers store it.
+using TDateTime = double;
+
+// UTF-16 text from the file is std::u16string; the fields that were narrow
+// system-code-page text in the original records are UTF-8 std::string.
+struct TBackupHeader {
+    std::u16string FileName;
+    std::u16string BackupName;
+    std::u16string BackupDescription;
+    int32_t BackupType = 0;
+    std::string BackupTypeCode;
+    bool HasPassword = false;
+    int32_t DataSetNumber = 0;
+    std::string UserName;
+    std::string ServerName;
+    std::u16string DatabaseName;
+    int32_t DatabaseVersion = 0;
+    TDateTime DatabaseCreationDate = 0;
+    int64_t BackupSize = 0;
+    TBigInteger FirstLSN;
+    TBigInteger LastLSN;
+    TBigInteger CheckpointLSN;
+    TBigInteger DatabaseBackupLSN;
+    TDateTime BackupStartDate = 0;
+    TDateTime BackupEndDate = 0;
+    int32_t SortOrder = 0;
+    int32_t UnicodeLocaleID = 0;
+    int32_t UnicodeComparisonStyle = 0;
+    int32_t CompatibilityLevel = 0;
+    int32_t SoftwareVendorID = 0;
+    int32_t SoftwareVersionMajor = 0;
+    int32_t SoftwareVersionMinor = 0;
+    int32_t SoftwareVersionBuild = 0;
+    std::string MachineName;
+    int32_t Flags = 0;
+    TGUID BindingID{};
+    TGUID RecoveryForkID{};
+    int32_t Collation = 0;
+    TGUID FamilyGUID{};
+    int32_t FamilyCount = 0;
+    int32_t FamilySequenceNumber = 0;
+    bool HasBulkLoggedData = false;
+    bool IsSnapshot = false;
+    bool IsReadOnly = false;
+    bool IsSingleUser = false;
+    bool HasBackupChecksums = false;
+    bool IsDamaged = false;
+    bool BeginsLogChain = false;
+    bool HasIncompleteMetadata = false;
+    bool IsForceOffline = false;
+    bool IsCopyOnly = false;
+    TBigInteger ForkPointLSN;
+    std::string RecoveryModel;
+    TBigInteger DifferentialBaseLSN;
+    TGUID DifferentialBaseGUID{};
+    std::string BackupTypeDescription;
+    TGUID BackupSetGUID{};
+
+    friend bool operator==(const TBackupHeader&, const TBackupHeader&) = default;
+};
+
+struct TBackupFile {
+    std::u16string LogicalName;
+    std::u16string PhysicalName;
+    std::string FileType;
+    std::u16string FilegroupName;
+    int64_t Size = 0;
+    int64_t MaxSize = 0;
+    int32_t FileID = 0;
+    TBigInteger CreateLSN;
+    TBigInteger DropLSN;  // no block supplies it; always zero
+    TGUID UniqueID{};
+    TBigInteger ReadOnlyLSN;
+    TBigInteger ReadWriteLSN;
+    int64_t BackupSize = 0;
+    int32_t SourceBlockSize = 0;
+    int32_t FilegroupID = 0;
+    TBigInteger DifferentialBaseLSN;
+    TGUID DifferentialBaseGUID{};
+    bool IsReadOnly = false;
+    bool IsPresent = false;
+
+    friend bool operator==(const TBackupFile&, const TBackupFile&) = default;
+};
+
+struct TBackupDetails {
+    TBackupHeader Header;
+    std::vector<TBackupFile> Files;  // in the order of each file's first SFIN block
+
+    friend bool operator==(const TBackupDetails&, const TBackupDetails&) = default;
+};
+
+// One element per backup set, in file order.
+using TBackupSets = std::vector<TBackupDetails>;

@@ -1,0 +1,119 @@
+#pragma once
+// The backup reader: walks a Microsoft Tape Format stream block by block, lets the
+// handler of each descriptor block and SQL Server metadata block fill the records, and
+// steps over every data stream by seeking.
+
+#include "uTypesMTF.h"
+#include "u_FileReader.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The block reader: answers requests for bytes at a 64-bit position from a 2 MiB
+// buffer refilled 1 MiB at a time at offsets that stay multiples of 512, because the
+// walk asks for the same region several times and always moves forward.
+class TMTFFileReader {
+public:
+    static constexpr int32_t BufferSize = 2097152;
+    static constexpr int32_t RefillSize = 1048576;
+
+    explicit TMTFFileReader(std::shared_ptr<TPlatformFileApi> api = PosixFileApi());
+    ~TMTFFileReader();
+    TMTFFileReader(const TMTFFileReader&) = delete;
+    TMTFFileReader& operator=(const TMTFFileReader&) = delete;
+
+    bool Open(const std::u16string& path);
+    // Copies up to count bytes at position p into dest; returns the count delivered.
+    int32_t Read(int32_t count, void* dest, int64_t p);
+    // The same request, with the same effect on the buffer, but answered with a view
+    // into the buffer instead of a copy; valid until the next request.
+    std::span<const uint8_t> ReadView(int32_t count, int64_t p);
+    void Close();
+
+    TFileReader FFile;
+    std::unique_ptr<uint8_t[]> FBuffer;
+    bool FAtEnd = false;
+    bool FIsOpen = false;
+    int64_t FBufferStart = 0;
+    int32_t FBufferLength = 0;
+};
+
+class TMTFReader {
+public:
+    explicit TMTFReader(std::shared_ptr<TPlatformFileApi> api = PosixFileApi());
+
+    std::vector<std::u16string> FLogLines;
+    std::vector<std::u16string> FErrorLines;
+    std::vector<std::pair<std::u16string, int32_t>> FFilegroups;
+    TMTFFileReader FFileReader;
+    int64_t FStart = 0;
+    int64_t FFileSize = 0;
+    bool FCheckTapeAddress = false;
+    int32_t FBytesRead = 0;
+    TBackupSets FSets;
+    TBackupSets FKnownSets;
+    int32_t FSetIndex = 0;
+    int32_t FSSETCount = 0;
+    bool FSetEnded = false;
+    int32_t FSoftFilemarkSize = 0;
+    TGUID FFamilyGUID{};
+    int32_t FFamilyCount = 0;
+    int32_t FFamilySequence = 0;
+    bool FReportShortHeader = false;
+    // Log lines cost memory in proportion to the number of blocks; a caller that
+    // never shows them switches them off.
+    bool FKeepLog = true;
+
+    void ReadFile(const std::u16string& FileName, bool ReportShortHeader = false,
+                  bool CheckTapeAddress = false);
+
+    void AddError(const std::u16string& text);
+    void AddLog(const std::u16string& text);
+
+    // A block as the descriptor handlers see it: the bytes delivered from its first
+    // byte on, reading as zero beyond them.
+    struct TBlock {
+        std::span<const uint8_t> Bytes;
+        [[nodiscard]] int32_t Length() const { return static_cast<int32_t>(Bytes.size()); }
+        [[nodiscard]] uint8_t U8(size_t offset) const { return offset < Bytes.size() ? Bytes[offset] : 0; }
+        [[nodiscard]] uint16_t U16(size_t offset) const;
+        [[nodiscard]] uint32_t U32(size_t offset) const;
+        [[nodiscard]] uint64_t U64(size_t offset) const;
+        [[nodiscard]] TGUID Guid(size_t offset) const;
+    };
+
+    // An MTF string located by the tape address at addressOffset of the block, of
+    // string type 1 (Windows-1252) or 2 (UTF-16LE), bounded by bound bytes.
+    [[nodiscard]] static std::u16string DecodeMTFString(const TBlock& block, int64_t bound, int stringType,
+                                                        size_t addressOffset);
+    // A packed 5-byte MTF date; an invalid one adds an error line and counts as 0.
+    [[nodiscard]] TDateTime DecodeMTFDate(const uint8_t* bytes);
+
+    void ReadBlock();
+    void ReadCommonBlock();
+    void ReadStreamBlock();
+
+    void ReadTAPEBlock(const TBlock& block);
+    void ReadSSETBlock(const TBlock& block);
+    void ReadVOLBBlock(const TBlock& block);
+    void ReadESETBlock(const TBlock& block);
+    void ReadSFMBBlock(const TBlock& block);
+    void ReadRAIDBlock(const TBlock& block);
+
+    void ReadSCINBlock();
+    void ReadSFGIBlock();
+    void ReadSFINBlock();
+    [[nodiscard]] std::string GetFilegroupName(int32_t filegroupID) const;
+
+private:
+    void FindKnownSets(const std::u16string& FileName);
+    void KeepSets();
+    TBackupHeader& CurrentHeader() { return FSets[FSetIndex].Header; }
+};
+
+// A stored log sequence number A * 10^15 + B * 10^5 + C, exactly.
+[[nodiscard]] TBigInteger DecodeLSN(int32_t A, int32_t B, uint16_t C);
