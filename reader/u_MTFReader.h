@@ -7,6 +7,7 @@
 #include "u_FileReader.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -86,10 +87,21 @@ public:
         [[nodiscard]] TGUID Guid(size_t offset) const;
     };
 
-    // An MTF string located by the tape address at addressOffset of the block, of
-    // string type 1 (Windows-1252) or 2 (UTF-16LE), bounded by bound bytes.
+    // An MTF tape address: where a variable-length field lies, counted from the first
+    // byte of its block.
+    struct TTapeAddress {
+        uint16_t Size = 0;
+        uint16_t Offset = 0;
+    };
+    [[nodiscard]] static TTapeAddress TapeAddressAt(const TBlock& block, size_t offset)
+    {
+        return {block.U16(offset), block.U16(offset + 2)};
+    }
+
+    // An MTF string of string type 1 (Windows-1252) or 2 (UTF-16LE) inside block, empty
+    // when it does not lie within the first bound bytes.
     [[nodiscard]] static std::u16string DecodeMTFString(const TBlock& block, int64_t bound, int stringType,
-                                                        size_t addressOffset);
+                                                        TTapeAddress address);
     // A packed 5-byte MTF date; an invalid one adds an error line and counts as 0.
     [[nodiscard]] TDateTime DecodeMTFDate(const uint8_t* bytes);
 
@@ -108,6 +120,10 @@ public:
     void ReadSFGIBlock();
     void ReadSFINBlock();
     [[nodiscard]] std::string GetFilegroupName(int32_t filegroupID) const;
+
+    // Called with FStart before every step of the walk; the fuzzer checks with it that
+    // the walk only moves forward.
+    std::function<void(int64_t)> FOnStep;
 
 private:
     void FindKnownSets(const std::u16string& FileName);

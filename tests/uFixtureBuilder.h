@@ -23,11 +23,13 @@ struct TStoredLSN {
 
 // A string as a block stores it: UTF-16 for string type 2, Windows-1252 bytes for 1.
 struct TMTFText {
+    TMTFText(std::u16string text = {}) : Text(std::move(text)) {}
     std::u16string Text;
     std::optional<std::string> RawBytes;  // exact bytes to store instead (type 1 tests)
 };
 
 struct TCommonHeaderSpec {
+    TCommonHeaderSpec(std::string type = {}) : Type(std::move(type)) {}
     std::string Type;                              // four characters
     std::optional<uint16_t> OffsetToFirstEvent;    // default: the block's length
     uint64_t FormatLogicalAddress = 0;
@@ -120,6 +122,9 @@ struct TSfinSpec {
     TStoredLSN ReadOnlyLSN{}, ReadWriteLSN{};
 };
 
+// The transaction log file of the sample database.
+[[nodiscard]] TSfinSpec LogFileSpec();
+
 // One backup set as real files lay it out: SFMB, SSET, SPAD, VOLB, SPAD, MSCI, MQCI with
 // SCIN, SFGI and the SFIN blocks, SPAD, a data stream the walk skips, SFMB, ESET.
 struct TBackupSetSpec {
@@ -127,14 +132,7 @@ struct TBackupSetSpec {
     TVolbSpec Volb;
     TScinSpec Scin;
     std::vector<std::pair<int32_t, std::u16string>> Filegroups{{1, u"PRIMARY"}};
-    std::vector<TSfinSpec> Files{TSfinSpec{}, TSfinSpec{.Flags = 0x4,
-                                                        .FileID = 2,
-                                                        .TypeCode = 2,
-                                                        .FilegroupID = 0,
-                                                        .Size = 2097152,
-                                                        .LogicalName = u"Sales_log",
-                                                        .PhysicalName = u"L:\\Log\\Sales_log.ldf",
-                                                        .BackupSize = 65536}};
+    std::vector<TSfinSpec> Files{TSfinSpec{}, LogFileSpec()};
     uint64_t DataLength = 65536 * 3;
     TEsetSpec Eset;
 };

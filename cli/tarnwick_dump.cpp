@@ -1,0 +1,62 @@
+// tarnwick-dump: the metadata of SQL Server backup files as text, for scripts and for
+// servers without a display.
+
+#include "uDumpJson.h"
+#include "uTextConvert.h"
+#include "u_MTFReader.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+constexpr int ExitRead = 0;
+constexpr int ExitNotOpened = 1;
+constexpr int ExitUsage = 2;
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"Prints the metadata of SQL Server backup files (.bak, .dmp): every backup set's header and "
+                 "its database files.",
+                 "tarnwick-dump"};
+    app.footer("Exit status: 0 when every file was read (problems met inside a file are part of the output, "
+               "not a failure), 1 when a file could not be opened, 2 on a usage error.\n"
+               "The JSON form has one document per file, {\"file\", \"sets\": [{\"header\", \"files\"}], "
+               "\"errors\"}; several files give an array of documents.");
+    bool json = false;
+    bool log = false;
+    std::vector<std::string> files;
+    app.add_flag("--json", json, "Print JSON instead of the readable tree.");
+    app.add_flag("--log", log, "Write the reader's log lines to standard error.");
+    app.add_option("FILE", files, "Backup files to read.")->required();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return ExitUsage;
+    }
+
+    int status = ExitRead;
+    nlohmann::ordered_json documents = nlohmann::ordered_json::array();
+    for (const std::string& file : files) {
+        TMTFReader reader;
+        reader.FKeepLog = log;
+        reader.ReadFile(Utf8ToUtf16(file));
+        if (log)
+            for (const std::u16string& line : reader.FLogLines)
+                std::cerr << Utf16ToUtf8(line) << '\n';
+        // A file that opened always yields at least one set.
+        if (reader.FSets.empty())
+            status = ExitNotOpened;
+        documents.push_back(BackupSetsToJson(file, reader.FSets, reader.FErrorLines));
+    }
+    const nlohmann::ordered_json& output = documents.size() == 1 ? documents[0] : documents;
+    std::cout << output.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    return status;
+}

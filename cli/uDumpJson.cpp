@@ -1,0 +1,138 @@
+#include "uDumpJson.h"
+
+#include "uDateTime.h"
+#include "uTextConvert.h"
+
+#include <cstdio>
+
+using nlohmann::ordered_json;
+
+std::string GuidRegistryText(const TGUID& g)
+{
+    char text[39];
+    std::snprintf(text, sizeof text, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g[3],
+                  g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+    return text;
+}
+
+ordered_json DateToJson(TDateTime value)
+{
+    if (value == 0)
+        return nullptr;
+    const TDateTimeParts p = DecodeDateTime(value);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", p.Year, p.Month, p.Day, p.Hour, p.Minute,
+                  p.Second);
+    return text;
+}
+
+namespace {
+
+ordered_json Text(const std::u16string& text)
+{
+    return Utf16ToUtf8(text);
+}
+
+ordered_json HeaderToJson(const TBackupHeader& h)
+{
+    ordered_json j;
+    j["FileName"] = Text(h.FileName);
+    j["BackupName"] = Text(h.BackupName);
+    j["BackupDescription"] = Text(h.BackupDescription);
+    j["BackupType"] = h.BackupType;
+    j["BackupTypeCode"] = h.BackupTypeCode;
+    j["HasPassword"] = h.HasPassword;
+    j["DataSetNumber"] = h.DataSetNumber;
+    j["UserName"] = h.UserName;
+    j["ServerName"] = h.ServerName;
+    j["DatabaseName"] = Text(h.DatabaseName);
+    j["DatabaseVersion"] = h.DatabaseVersion;
+    j["DatabaseCreationDate"] = DateToJson(h.DatabaseCreationDate);
+    j["BackupSize"] = h.BackupSize;
+    j["FirstLSN"] = ToString(h.FirstLSN);
+    j["LastLSN"] = ToString(h.LastLSN);
+    j["CheckpointLSN"] = ToString(h.CheckpointLSN);
+    j["DatabaseBackupLSN"] = ToString(h.DatabaseBackupLSN);
+    j["BackupStartDate"] = DateToJson(h.BackupStartDate);
+    j["BackupEndDate"] = DateToJson(h.BackupEndDate);
+    j["SortOrder"] = h.SortOrder;
+    j["UnicodeLocaleID"] = h.UnicodeLocaleID;
+    j["UnicodeComparisonStyle"] = h.UnicodeComparisonStyle;
+    j["CompatibilityLevel"] = h.CompatibilityLevel;
+    j["SoftwareVendorID"] = h.SoftwareVendorID;
+    j["SoftwareVersionMajor"] = h.SoftwareVersionMajor;
+    j["SoftwareVersionMinor"] = h.SoftwareVersionMinor;
+    j["SoftwareVersionBuild"] = h.SoftwareVersionBuild;
+    j["MachineName"] = h.MachineName;
+    j["Flags"] = h.Flags;
+    j["BindingID"] = GuidRegistryText(h.BindingID);
+    j["RecoveryForkID"] = GuidRegistryText(h.RecoveryForkID);
+    j["Collation"] = h.Collation;
+    j["FamilyGUID"] = GuidRegistryText(h.FamilyGUID);
+    j["FamilyCount"] = h.FamilyCount;
+    j["FamilySequenceNumber"] = h.FamilySequenceNumber;
+    j["HasBulkLoggedData"] = h.HasBulkLoggedData;
+    j["IsSnapshot"] = h.IsSnapshot;
+    j["IsReadOnly"] = h.IsReadOnly;
+    j["IsSingleUser"] = h.IsSingleUser;
+    j["HasBackupChecksums"] = h.HasBackupChecksums;
+    j["IsDamaged"] = h.IsDamaged;
+    j["BeginsLogChain"] = h.BeginsLogChain;
+    j["HasIncompleteMetadata"] = h.HasIncompleteMetadata;
+    j["IsForceOffline"] = h.IsForceOffline;
+    j["IsCopyOnly"] = h.IsCopyOnly;
+    j["ForkPointLSN"] = ToString(h.ForkPointLSN);
+    j["RecoveryModel"] = h.RecoveryModel;
+    j["DifferentialBaseLSN"] = ToString(h.DifferentialBaseLSN);
+    j["DifferentialBaseGUID"] = GuidRegistryText(h.DifferentialBaseGUID);
+    j["BackupTypeDescription"] = h.BackupTypeDescription;
+    j["BackupSetGUID"] = GuidRegistryText(h.BackupSetGUID);
+    return j;
+}
+
+ordered_json FileToJson(const TBackupFile& f)
+{
+    ordered_json j;
+    j["LogicalName"] = Text(f.LogicalName);
+    j["PhysicalName"] = Text(f.PhysicalName);
+    j["FileType"] = f.FileType;
+    j["FilegroupName"] = Text(f.FilegroupName);
+    j["Size"] = f.Size;
+    j["MaxSize"] = f.MaxSize;
+    j["FileID"] = f.FileID;
+    j["CreateLSN"] = ToString(f.CreateLSN);
+    j["DropLSN"] = ToString(f.DropLSN);
+    j["UniqueID"] = GuidRegistryText(f.UniqueID);
+    j["ReadOnlyLSN"] = ToString(f.ReadOnlyLSN);
+    j["ReadWriteLSN"] = ToString(f.ReadWriteLSN);
+    j["BackupSize"] = f.BackupSize;
+    j["SourceBlockSize"] = f.SourceBlockSize;
+    j["FilegroupID"] = f.FilegroupID;
+    j["DifferentialBaseLSN"] = ToString(f.DifferentialBaseLSN);
+    j["DifferentialBaseGUID"] = GuidRegistryText(f.DifferentialBaseGUID);
+    j["IsReadOnly"] = f.IsReadOnly;
+    j["IsPresent"] = f.IsPresent;
+    return j;
+}
+
+} // namespace
+
+ordered_json BackupSetsToJson(const std::string& file, const TBackupSets& sets,
+                              const std::vector<std::u16string>& errors)
+{
+    ordered_json document;
+    document["file"] = file;
+    document["sets"] = ordered_json::array();
+    for (const TBackupDetails& set : sets) {
+        ordered_json entry;
+        entry["header"] = HeaderToJson(set.Header);
+        entry["files"] = ordered_json::array();
+        for (const TBackupFile& f : set.Files)
+            entry["files"].push_back(FileToJson(f));
+        document["sets"].push_back(std::move(entry));
+    }
+    document["errors"] = ordered_json::array();
+    for (const std::u16string& line : errors)
+        document["errors"].push_back(Utf16ToUtf8(line));
+    return document;
+}

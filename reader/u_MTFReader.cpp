@@ -1,0 +1,743 @@
+#include "u_MTFReader.h"
+
+#include "uDateTime.h"
+#include "uLocaleFormat.h"
+#include "uTextConvert.h"
+
+#include <unicode/ustring.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace {
+
+std::u16string Num(int64_t value)
+{
+    return Utf8ToUtf16(std::to_string(value));
+}
+
+// Fills the "%d" places of a message in order.
+std::u16string Message(std::u16string_view pattern, std::initializer_list<int64_t> values)
+{
+    std::u16string out;
+    auto value = values.begin();
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == u'%' && i + 1 < pattern.size() && pattern[i + 1] == u'd' && value != values.end()) {
+            out += Num(*value++);
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+constexpr std::array<const char*, 10> DescriptorTypes = {"TAPE", "RAID", "SSET", "VOLB", "DIRB",
+                                                         "FILE", "ESPB", "ESET", "EOTM", "SFMB"};
+
+bool IsDescriptorType(const uint8_t* tag)
+{
+    return std::any_of(DescriptorTypes.begin(), DescriptorTypes.end(),
+                       [tag](const char* type) { return std::memcmp(tag, type, 4) == 0; });
+}
+
+bool TagIs(const uint8_t* tag, const char* name)
+{
+    return std::memcmp(tag, name, 4) == 0;
+}
+
+// The four type bytes as the file has them, zero bytes included.
+std::u16string TagText(const uint8_t* tag)
+{
+    return Windows1252ToUtf16(std::string_view(reinterpret_cast<const char*>(tag), 4));
+}
+
+std::u16string UpperCase(const std::u16string& text)
+{
+    if (text.empty())
+        return text;
+    UErrorCode status = U_ZERO_ERROR;
+    const auto* source = reinterpret_cast<const UChar*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    int32_t needed = u_strToUpper(nullptr, 0, source, length, "", &status);
+    std::u16string upper(static_cast<size_t>(needed), u'\0');
+    status = U_ZERO_ERROR;
+    u_strToUpper(reinterpret_cast<UChar*>(upper.data()), needed, source, length, "", &status);
+    return U_FAILURE(status) ? text : upper;
+}
+
+TBigInteger LSNAt(const TMTFReader::TBlock& block, size_t offset)
+{
+    return DecodeLSN(static_cast<int32_t>(block.U32(offset)), static_cast<int32_t>(block.U32(offset + 4)),
+                     block.U16(offset + 8));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// The block reader
+
+TMTFFileReader::TMTFFileReader(std::shared_ptr<TPlatformFileApi> api) : FFile(std::move(api)) {}
+
+TMTFFileReader::~TMTFFileReader()
+{
+    if (FIsOpen)
+        FFile.CloseTargetFile();
+}
+
+bool TMTFFileReader::Open(const std::u16string& path)
+{
+    FBufferStart = 0;
+    FBufferLength = 0;
+    FAtEnd = false;
+    FFile.FFileName = path;
+    if (FFile.OpenTargetFile()) {
+        FIsOpen = true;
+        FBuffer.reset();
+        FBuffer.reset(new uint8_t[BufferSize]);
+    }
+    return FIsOpen;
+}
+
+void TMTFFileReader::Close()
+{
+    FFile.CloseTargetFile();
+    FIsOpen = false;
+}
+
+std::span<const uint8_t> TMTFFileReader::ReadView(int32_t count, int64_t p)
+{
+    if (count <= 0 || !FBuffer || p < FBufferStart)
+        return {};
+    const int64_t end = FBufferStart + FBufferLength;
+    if (p + count > end) {
+        if (p <= end) {
+            // Keep the tail: the walk asks again for what follows what it has seen.
+            const auto tail = static_cast<int32_t>(end - p);
+            std::memmove(FBuffer.get(), FBuffer.get() + (p - FBufferStart), static_cast<size_t>(tail));
+            FBufferStart = p;
+            FBufferLength = tail;
+        } else {
+            // Cross the gap by seeking, in whole sectors so that every read stays
+            // aligned for unbuffered access.
+            const int64_t skip = (p - end) / 512 * 512;
+            FBufferStart = end;
+            FBufferLength = 0;
+            if (FFile.SeekTargetFile(skip, TMoveMethod::FromCurrent))
+                FBufferStart = end + skip;
+        }
+        if (FBufferLength < count && !FAtEnd) {
+            int32_t n = RefillSize;
+            const int32_t free = BufferSize - FBufferLength;
+            if (free < n)
+                n = free / 512 * 512;
+            if (n > 0) {
+                uint32_t delivered = 0;
+                FFile.ReadTargetFile(static_cast<uint32_t>(n), FBuffer.get() + FBufferLength, delivered);
+                FBufferLength += static_cast<int32_t>(delivered);
+                FAtEnd = delivered == 0;
+            }
+        }
+    }
+    const int64_t offset = p - FBufferStart;
+    const int64_t available = FBufferLength - offset;
+    if (available <= 0)
+        return {};
+    return {FBuffer.get() + offset, static_cast<size_t>(std::min<int64_t>(count, available))};
+}
+
+int32_t TMTFFileReader::Read(int32_t count, void* dest, int64_t p)
+{
+    const std::span<const uint8_t> bytes = ReadView(count, p);
+    if (!bytes.empty())
+        std::memcpy(dest, bytes.data(), bytes.size());
+    return static_cast<int32_t>(bytes.size());
+}
+
+// ---------------------------------------------------------------------------------------
+// Block views
+
+uint16_t TMTFReader::TBlock::U16(size_t offset) const
+{
+    return static_cast<uint16_t>(U8(offset) | (U8(offset + 1) << 8));
+}
+
+uint32_t TMTFReader::TBlock::U32(size_t offset) const
+{
+    return static_cast<uint32_t>(U16(offset)) | (static_cast<uint32_t>(U16(offset + 2)) << 16);
+}
+
+uint64_t TMTFReader::TBlock::U64(size_t offset) const
+{
+    return static_cast<uint64_t>(U32(offset)) | (static_cast<uint64_t>(U32(offset + 4)) << 32);
+}
+
+TGUID TMTFReader::TBlock::Guid(size_t offset) const
+{
+    TGUID guid{};
+    for (size_t i = 0; i < guid.size(); ++i)
+        guid[i] = U8(offset + i);
+    return guid;
+}
+
+// ---------------------------------------------------------------------------------------
+// The reader
+
+TBigInteger DecodeLSN(int32_t A, int32_t B, uint16_t C)
+{
+    TBigInteger r = FromInt32(A);
+    Multiply(r, FromInt64(1000000000000000LL));
+    Add(r, FromInt64(static_cast<int64_t>(B) * 100000));
+    Add(r, FromInt64(C));
+    return r;
+}
+
+TMTFReader::TMTFReader(std::shared_ptr<TPlatformFileApi> api) : FFileReader(std::move(api)) {}
+
+void TMTFReader::AddError(const std::u16string& text)
+{
+    FErrorLines.push_back(text);
+}
+
+void TMTFReader::AddLog(const std::u16string& text)
+{
+    if (FKeepLog)
+        FLogLines.push_back(LocaleFormat().NowText() + u": " + text);
+}
+
+std::u16string TMTFReader::DecodeMTFString(const TBlock& block, int64_t bound, int stringType, TTapeAddress address)
+{
+    const int64_t size = address.Size;
+    const int64_t offset = address.Offset;
+    if (size == 0 || offset + size > bound)
+        return {};
+    if (stringType == 1) {
+        std::string bytes;
+        for (int64_t i = 0; i < size; ++i) {
+            const uint8_t b = block.U8(static_cast<size_t>(offset + i));
+            if (b == 0)
+                break;
+            bytes += static_cast<char>(b);
+        }
+        return Windows1252ToUtf16(bytes);
+    }
+    if (stringType == 2) {
+        std::u16string text;
+        // An odd size leaves a last byte that is the low half of a final code unit.
+        for (int64_t i = 0; i < size; i += 2) {
+            const size_t at = static_cast<size_t>(offset + i);
+            const auto unit = static_cast<char16_t>(block.U8(at) | (i + 1 < size ? block.U8(at + 1) << 8 : 0));
+            if (unit == 0)
+                break;
+            text += unit;
+        }
+        return text;
+    }
+    return {};
+}
+
+TDateTime TMTFReader::DecodeMTFDate(const uint8_t* b)
+{
+    TDateTimeParts parts;
+    parts.Year = b[0] * 64 + (b[1] >> 2);
+    parts.Month = (b[1] & 3) * 4 + (b[2] >> 6);
+    parts.Day = (b[2] >> 1) & 31;
+    parts.Hour = (b[2] & 1) * 16 + (b[3] >> 4);
+    parts.Minute = (b[3] & 15) * 4 + (b[4] >> 6);
+    parts.Second = b[4] & 63;
+    if (parts.Year == 0 || parts.Day == 0)
+        return 0;
+    if (const auto value = EncodeDateTime(parts))
+        return *value;
+    // One damaged date, often in a field nobody keeps, must not hide the rest of the
+    // file: it is reported and counts as not set.
+    AddError(u"''" + Num(parts.Year) + u"/" + Num(parts.Month) + u"/" + Num(parts.Day) + u" " + Num(parts.Hour) +
+             u":" + Num(parts.Minute) + u":" + Num(parts.Second) + u".0'' is not a valid date and time");
+    return 0;
+}
+
+void TMTFReader::FindKnownSets(const std::u16string& FileName)
+{
+    FSets.clear();
+    const std::u16string wanted = UpperCase(FileName);
+    for (const TBackupDetails& set : FKnownSets)
+        if (UpperCase(set.Header.FileName) == wanted)
+            FSets.push_back(set);
+}
+
+void TMTFReader::KeepSets()
+{
+    FKnownSets.insert(FKnownSets.end(), FSets.begin(), FSets.end());
+}
+
+void TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader, bool CheckTapeAddress)
+{
+    FErrorLines.clear();
+    FLogLines.clear();
+    AddLog(u"ReadFile started");
+    FReportShortHeader = ReportShortHeader;
+
+    FindKnownSets(FileName);
+    if (!FSets.empty()) {
+        AddLog(u"ReadFile ended");
+        return;
+    }
+
+    const size_t knownFileErrors = FFileReader.FFile.FErrors.size();
+    if (FFileReader.Open(FileName)) {
+        FFileSize = FFileReader.FFile.Api().FileSize(Utf16ToUtf8(FileName));
+        AddLog(u"File size: " + Num(FFileSize));
+
+        FSSETCount = 0;
+        FSoftFilemarkSize = 0;
+        FSetEnded = true;
+        FFilegroups.clear();
+        FSets.assign(1, TBackupDetails{});
+        FSetIndex = 0;
+        FCheckTapeAddress = CheckTapeAddress;
+        FStart = 0;
+
+        // The file must open with a descriptor block: no zero bytes are skipped before it.
+        if (FOnStep)
+            FOnStep(FStart);
+        ReadCommonBlock();
+        int64_t previous = 0;
+        while (FStart > previous) {
+            previous = FStart;
+            if (FOnStep)
+                FOnStep(FStart);
+            ReadBlock();
+            if (FStart == FFileSize)
+                break;
+        }
+    }
+    if (FFileReader.FIsOpen)
+        FFileReader.Close();
+
+    // Why the file could not be opened or read to its end belongs with the problems the
+    // user sees, not only with the file reader's own list.
+    const auto& fileErrors = FFileReader.FFile.FErrors;
+    for (size_t i = knownFileErrors; i < fileErrors.size(); ++i)
+        AddError(fileErrors[i].Text);
+
+    if (FFamilyCount == 0) {
+        FFamilyCount = 1;
+        FFamilySequence = 1;
+    }
+    for (TBackupDetails& set : FSets) {
+        set.Header.FileName = FileName;
+        set.Header.FamilyGUID = FFamilyGUID;
+        set.Header.FamilyCount = FFamilyCount;
+        set.Header.FamilySequenceNumber = FFamilySequence;
+    }
+    KeepSets();
+    AddLog(u"ReadFile ended");
+}
+
+void TMTFReader::ReadBlock()
+{
+    AddLog(u"ReadBlock.Start       : " + Num(FStart));
+    uint8_t tag[4] = {};
+    FBytesRead = FFileReader.Read(4, tag, FStart);
+    if (FBytesRead < 4) {
+        if (FReportShortHeader)
+            AddError(Message(u"Insufficient data for header.  Required: 4 bytes, available: %d bytes",
+                             {FFileSize - FStart}));
+        return;
+    }
+    // Producers pad between blocks with up to four zero bytes.
+    for (int i = 0; i < 4 && tag[i] == 0; ++i)
+        ++FStart;
+    FBytesRead = FFileReader.Read(4, tag, FStart);
+    if (FBytesRead < 4) {
+        AddError(Message(u"Insufficient data for header.  Required: 4 bytes, available: %d bytes",
+                         {FFileSize - FStart}));
+        return;
+    }
+    if (IsDescriptorType(tag))
+        ReadCommonBlock();
+    else
+        ReadStreamBlock();
+}
+
+void TMTFReader::ReadCommonBlock()
+{
+    AddLog(u"ReadCommonBlock.FStart: " + Num(FStart));
+    const int64_t available = FFileSize - FStart;
+    if (available < 52) {
+        AddError(Message(u"Insufficient data for common block header.  Required: %d bytes, available: %d bytes",
+                         {52, available}));
+        return;
+    }
+    // One mebibyte from FStart on: the block reader then holds what the next handlers
+    // ask for. The handlers get a view of it, reading as zero beyond what was delivered.
+    const TBlock block{FFileReader.ReadView(TMTFFileReader::RefillSize, FStart)};
+    FBytesRead = block.Length();
+    const uint8_t type[4] = {block.U8(0), block.U8(1), block.U8(2), block.U8(3)};
+    if (!IsDescriptorType(type)) {
+        AddError(u"Unknown DBLKType: " + TagText(type));
+        return;
+    }
+    if (TagIs(type, "TAPE"))
+        ReadTAPEBlock(block);
+    else if (TagIs(type, "RAID"))
+        ReadRAIDBlock(block);
+    else if (TagIs(type, "SSET"))
+        ReadSSETBlock(block);
+    else if (TagIs(type, "VOLB"))
+        ReadVOLBBlock(block);
+    else if (TagIs(type, "ESET"))
+        ReadESETBlock(block);
+    else if (TagIs(type, "SFMB"))
+        ReadSFMBBlock(block);
+
+    const uint16_t offsetToFirstEvent = block.U16(8);
+    // A media family block is 56 bytes whatever its header says there.
+    FStart += TagIs(type, "RAID") ? 56 : offsetToFirstEvent;
+    // A block without events is followed by the soft filemark's padding.
+    if (offsetToFirstEvent == 0)
+        FStart += FSoftFilemarkSize;
+}
+
+void TMTFReader::ReadStreamBlock()
+{
+    AddLog(u"ReadStreamBlock.FStart: " + Num(FStart));
+    const int64_t available = FFileSize - FStart;
+    if (available < 22) {
+        AddError(Message(u"Insufficient data for stream block.  Required: %d bytes, available: %d bytes",
+                         {22, available}));
+        return;
+    }
+    const TBlock header{FFileReader.ReadView(TMTFFileReader::RefillSize, FStart)};
+    FBytesRead = header.Length();
+    const uint8_t id[4] = {header.U8(0), header.U8(1), header.U8(2), header.U8(3)};
+    const std::u16string logText = u"Read" + TagText(id) + u"Block.FStart   :" + Num(FStart);
+
+    if (TagIs(id, "MSCI") || TagIs(id, "MSDA") || TagIs(id, "MSTL") || TagIs(id, "MSLS")) {
+        AddLog(logText);
+        // These streams are stepped over by the low 16 bits of their length only, and
+        // the remainder modulo 4 is added rather than padded to the next multiple; real
+        // files place the next header exactly there.
+        const uint16_t w = header.U16(8);
+        FStart += w + (w % 4);
+    } else if (TagIs(id, "MQCI")) {
+        AddLog(logText);
+        // The SQL Server metadata blocks follow the header directly.
+        FStart += 22;
+    } else if (TagIs(id, "SCIN")) {
+        AddLog(logText);
+        ReadSCINBlock();
+    } else if (TagIs(id, "SFGI")) {
+        AddLog(logText);
+        ReadSFGIBlock();
+    } else if (TagIs(id, "SFIN")) {
+        AddLog(logText);
+        ReadSFINBlock();
+    } else {
+        AddLog(logText);
+        // All 64 bits of the length count, with the sum taken as a signed number; a
+        // length so large that it wraps moves the position backwards and ends the walk.
+        const auto n = static_cast<int64_t>(22 + header.U64(8));
+        FStart = static_cast<int64_t>(static_cast<uint64_t>(FStart) + static_cast<uint64_t>(n) +
+                                      static_cast<uint64_t>(n % 4));
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Descriptor blocks
+
+void TMTFReader::ReadTAPEBlock(const TBlock& block)
+{
+    AddLog(u"ReadTAPEBlock.FStart   :" + Num(FStart));
+    if (block.Length() < 94) {
+        AddError(Message(u"Insufficient data for tape header block.  Required: %d bytes, available: %d bytes",
+                         {94, block.Length()}));
+        return;
+    }
+    (void)DecodeMTFDate(block.Bytes.data() + 88);
+    FSoftFilemarkSize = block.U16(64) * 512;
+    if (FCheckTapeAddress) {
+        const uint64_t address = block.U64(20);
+        if (address != 0)
+            AddError(u"CommonBlockHeader.FormatLogicalAddress.  Expected: 0, actual: " +
+                     Utf8ToUtf16(std::to_string(address)));
+        const uint32_t controlBlockID = block.U32(36);
+        if (controlBlockID != 0)
+            AddError(u"CommonBlockHeader.ControlBlockID.  Expected: 0, actual: " + Num(controlBlockID));
+    }
+}
+
+void TMTFReader::ReadSSETBlock(const TBlock& block)
+{
+    AddLog(u"ReadSSETBlock.FStart   :" + Num(FStart));
+    if (block.Length() < 98) {
+        AddError(Message(u"Insufficient data for tape header block.  Required: %d bytes, available: %d bytes",
+                         {98, block.Length()}));
+        return;
+    }
+    ++FSSETCount;
+    FFilegroups.clear();
+    if (FSSETCount - 1 > FSetIndex) {
+        if (!FSetEnded) {
+            // The set begun last never ended: what follows still belongs to it.
+            AddError(Message(u"Backup set %d has no terminating ESET block.", {FSSETCount - 1}));
+            return;
+        }
+        FSets.push_back(TBackupDetails{});
+        ++FSetIndex;
+        FSetEnded = false;
+    }
+    const int stringType = block.U8(48);
+    const int64_t bound = block.Length();
+    TBackupHeader& header = CurrentHeader();
+
+    const TTapeAddress osData = TapeAddressAt(block, 44);
+    // The set's GUID is the 16 bytes at the OS-specific data, even when that field
+    // declares fewer.
+    if (osData.Size != 0 && osData.Offset + osData.Size <= bound)
+        header.BackupSetGUID = block.Guid(osData.Offset);
+    header.SoftwareVendorID = block.U16(60);
+    header.DataSetNumber = block.U16(62);
+    header.BackupName = DecodeMTFString(block, bound, stringType, TapeAddressAt(block, 64));
+    header.BackupDescription = DecodeMTFString(block, bound, stringType, TapeAddressAt(block, 68));
+    header.HasPassword = !DecodeMTFString(block, bound, stringType, TapeAddressAt(block, 72)).empty();
+    header.UserName = Utf16ToUtf8(DecodeMTFString(block, bound, stringType, TapeAddressAt(block, 76)));
+    header.BackupStartDate = DecodeMTFDate(block.Bytes.data() + 88);
+    header.SoftwareVersionMajor = block.U8(93);
+    header.SoftwareVersionMinor = block.U8(94);
+}
+
+void TMTFReader::ReadVOLBBlock(const TBlock& block)
+{
+    AddLog(u"ReadVOLBBlock.FStart   :" + Num(FStart));
+    if (block.Length() < 73) {
+        AddError(Message(u"Insufficient data for VOLB block.  Required: %d bytes, available: %d bytes",
+                         {73, block.Length()}));
+        return;
+    }
+    CurrentHeader().MachineName =
+        Utf16ToUtf8(DecodeMTFString(block, block.Length(), block.U8(48), TapeAddressAt(block, 64)));
+    (void)DecodeMTFDate(block.Bytes.data() + 68);
+}
+
+void TMTFReader::ReadESETBlock(const TBlock& block)
+{
+    AddLog(u"ReadESETBlock.FStart   :" + Num(FStart));
+    if (block.Length() < 85) {
+        AddError(Message(u"Insufficient data for ESET block.  Required: %d bytes, available: %d bytes",
+                         {85, block.Length()}));
+        return;
+    }
+    FSetEnded = true;
+    CurrentHeader().BackupEndDate = DecodeMTFDate(block.Bytes.data() + 80);
+}
+
+void TMTFReader::ReadSFMBBlock(const TBlock& block)
+{
+    AddLog(u"ReadSFMBBlock.FStart   :" + Num(FStart));
+    if (block.Length() < 60)
+        AddError(Message(u"Insufficient data for tape header block.  Required: %d bytes, available: %d bytes",
+                         {60, block.Length()}));
+}
+
+void TMTFReader::ReadRAIDBlock(const TBlock& block)
+{
+    AddLog(u"ReadRAIDBlock.FStart   :" + Num(FStart));
+    if (block.Length() < 56) {
+        AddError(Message(u"Insufficient data for RAID header block.  Required: %d bytes, available: %d bytes",
+                         {56, block.Length()}));
+        return;
+    }
+    FFamilyGUID = block.Guid(22);
+    FFamilyCount = static_cast<int32_t>(block.U32(42));
+    // Real files store a 16-bit count with a 1 in the word above it (0x00010002 for two
+    // stripes); a family has at most 64 members, so the low seven bits are the count.
+    if (FFamilyCount > 64)
+        FFamilyCount &= 127;
+    FFamilySequence = static_cast<int32_t>(block.U32(46));
+}
+
+// ---------------------------------------------------------------------------------------
+// SQL Server metadata blocks inside the MQCI stream
+
+void TMTFReader::ReadSCINBlock()
+{
+    const int64_t available = FFileSize - FStart;
+    if (available < 288) {
+        AddError(Message(u"Insufficient data for SCIN stream block header.  Required: %d bytes, available: %d bytes",
+                         {288, available}));
+        return;
+    }
+    std::array<uint8_t, 288> headerBytes{};
+    FBytesRead = FFileReader.Read(288, headerBytes.data(), FStart);
+    const TBlock h{headerBytes};
+    const auto declared = static_cast<int32_t>(h.U32(4));
+    if (declared > available) {
+        AddError(Message(u"Insufficient data for SCIN stream block.  Required: %d bytes, available: %d bytes",
+                         {declared, available}));
+        return;
+    }
+    TBackupHeader& header = CurrentHeader();
+    const uint32_t flags = h.U32(8);
+    header.Flags = static_cast<int32_t>(flags);
+    header.HasBulkLoggedData = flags & 0x1;
+    header.IsSnapshot = flags & 0x2;
+    header.IsReadOnly = flags & 0x4;
+    header.IsSingleUser = flags & 0x8;
+    header.HasBackupChecksums = flags & 0x10;
+    header.IsDamaged = flags & 0x20;
+    header.BeginsLogChain = flags & 0x40;
+    header.HasIncompleteMetadata = flags & 0x80;
+    header.IsForceOffline = flags & 0x100;
+    header.IsCopyOnly = (flags & 0x400) || header.BeginsLogChain;
+    header.SoftwareVersionBuild = h.U16(24);
+    header.SoftwareVersionMinor = h.U8(26);
+    header.SoftwareVersionMajor = h.U8(27);
+    header.FirstLSN = LSNAt(h, 32);
+    header.LastLSN = LSNAt(h, 42);
+    header.CheckpointLSN = LSNAt(h, 52);
+    header.DatabaseBackupLSN = LSNAt(h, 62);
+    header.DatabaseCreationDate = DecodeMTFDate(headerBytes.data() + 72);
+    (void)DecodeMTFDate(headerBytes.data() + 82);  // the end date comes from the ESET block
+
+    const uint8_t letter = h.U8(87);
+    header.BackupTypeCode =
+        letter == 0 ? std::string() : Utf16ToUtf8(Windows1252ToUtf16(std::string(1, static_cast<char>(letter))));
+    struct TBackupKind {
+        char Letter;
+        int32_t Type;
+        const char* Description;
+    };
+    static constexpr TBackupKind Kinds[] = {{'D', 1, "Database"},        {'L', 2, "Transaction log"},
+                                            {'F', 4, "File/filegroup"},  {'I', 5, "Database differential"},
+                                            {'G', 6, "File differential"}, {'P', 7, "Partial"},
+                                            {'Q', 8, "Partial differential"}};
+    for (const TBackupKind& kind : Kinds)
+        if (letter == static_cast<uint8_t>(kind.Letter)) {
+            header.BackupType = kind.Type;
+            header.BackupTypeDescription = kind.Description;
+        }
+    header.SortOrder = h.U8(88);
+    header.CompatibilityLevel = h.U8(91);
+    header.DatabaseVersion = h.U16(94);
+    header.BackupSize = static_cast<int64_t>(h.U64(96));
+
+    // The names lie in the block behind the header; a size of 2^31 or more reads as
+    // negative and no block bytes are read.
+    const TBlock block{declared > 0 ? FFileReader.ReadView(declared, FStart) : std::span<const uint8_t>()};
+    FBytesRead = block.Length();
+    header.DatabaseName = DecodeMTFString(block, block.Length(), 2, TapeAddressAt(h, 104));
+    header.ServerName = Utf16ToUtf8(DecodeMTFString(block, block.Length(), 2, TapeAddressAt(h, 108)));
+
+    header.UnicodeLocaleID = static_cast<int32_t>(h.U32(116));
+    header.UnicodeComparisonStyle = static_cast<int32_t>(h.U32(120));
+    header.BindingID = h.Guid(124);
+    header.RecoveryForkID = h.Guid(156);
+    header.ForkPointLSN = LSNAt(h, 172);
+    // Bit 0 of the recovery model byte is a flag of its own (log backups set it), so
+    // it is cleared before the model is looked up.
+    switch (h.U8(244) & ~1) {
+    case 0: header.RecoveryModel = "FULL"; break;
+    case 4: header.RecoveryModel = "BULK-LOGGED"; break;
+    case 8: header.RecoveryModel = "SIMPLE"; break;
+    default: break;
+    }
+    header.Collation = h.U16(216);
+    // Older servers write a 264-byte block without the differential base.
+    if (static_cast<uint32_t>(declared) > 264) {
+        header.DifferentialBaseLSN = LSNAt(h, 260);
+        header.DifferentialBaseGUID = h.Guid(272);
+    }
+    FStart += static_cast<uint32_t>(declared);
+}
+
+void TMTFReader::ReadSFGIBlock()
+{
+    const int64_t available = FFileSize - FStart;
+    if (available < 20) {
+        AddError(Message(u"Insufficient data for SFGI stream block header.  Required: %d bytes, available: %d bytes",
+                         {20, available}));
+        return;
+    }
+    std::array<uint8_t, 20> headerBytes{};
+    FBytesRead = FFileReader.Read(20, headerBytes.data(), FStart);
+    const TBlock h{headerBytes};
+    const auto declared = static_cast<int32_t>(h.U32(4));
+    if (declared > available) {
+        AddError(Message(u"Insufficient data for SFGI stream block.  Required: %d bytes, available: %d bytes",
+                         {declared, available}));
+        return;
+    }
+    const TBlock block{declared > 0 ? FFileReader.ReadView(declared, FStart) : std::span<const uint8_t>()};
+    FBytesRead = block.Length();
+    const std::u16string name = DecodeMTFString(block, block.Length(), 2, TapeAddressAt(h, 16));
+    // The table holds names as narrow text would: what that text cannot carry is lost.
+    FFilegroups.emplace_back(Utf8ToUtf16(Utf16ToUtf8(name)), static_cast<int32_t>(h.U32(12)));
+    FStart += static_cast<uint32_t>(declared);
+}
+
+void TMTFReader::ReadSFINBlock()
+{
+    const int64_t available = FFileSize - FStart;
+    if (available < 294) {
+        AddError(Message(u"Insufficient data for SFIN stream block header.  Required: %d bytes, available: %d bytes",
+                         {294, available}));
+        return;
+    }
+    std::array<uint8_t, 294> headerBytes{};
+    FBytesRead = FFileReader.Read(294, headerBytes.data(), FStart);
+    const TBlock h{headerBytes};
+    const auto declared = static_cast<int32_t>(h.U32(4));
+    if (declared > available) {
+        AddError(Message(u"Insufficient data for SFIN stream block.  Required: %d bytes, available: %d bytes",
+                         {declared, available}));
+        return;
+    }
+    // Names are bounded by the declared size; bytes the read did not deliver read as
+    // zero.
+    const TBlock block{declared > 0 ? FFileReader.ReadView(declared, FStart) : std::span<const uint8_t>()};
+    FBytesRead = block.Length();
+
+    std::vector<TBackupFile>& files = FSets[FSetIndex].Files;
+    const auto fileID = static_cast<int32_t>(h.U32(20));
+    auto file = std::find_if(files.begin(), files.end(), [fileID](const TBackupFile& f) { return f.FileID == fileID; });
+    if (file == files.end()) {
+        files.emplace_back();
+        file = files.end() - 1;
+    }
+    file->FileID = fileID;
+    switch (h.U32(28)) {
+    case 1: file->FileType = "D"; break;
+    case 2: file->FileType = "L"; break;
+    case 6: file->FileType = "F"; break;
+    case 7: file->FileType = "S"; break;
+    default: break;
+    }
+    file->FilegroupID = static_cast<int32_t>(h.U32(36));
+    file->FilegroupName = Utf8ToUtf16(GetFilegroupName(file->FilegroupID));
+    file->Size = static_cast<int64_t>(h.U64(40));
+    file->LogicalName = DecodeMTFString(block, declared, 2, TapeAddressAt(h, 48));
+    file->PhysicalName = DecodeMTFString(block, declared, 2, TapeAddressAt(h, 52));
+    const uint32_t flags = h.U32(8);
+    file->IsReadOnly = flags & 0x40;
+    file->IsPresent = flags & 0x4;
+    file->MaxSize = static_cast<int64_t>(h.U64(86));
+    file->CreateLSN = LSNAt(h, 138);
+    file->DifferentialBaseLSN = LSNAt(h, 158);
+    file->DifferentialBaseGUID = h.Guid(170);
+    file->UniqueID = h.Guid(186);
+    file->BackupSize = static_cast<int64_t>(h.U64(250));
+    file->SourceBlockSize = static_cast<int32_t>(h.U32(32));
+    file->ReadOnlyLSN = LSNAt(h, 274);
+    file->ReadWriteLSN = LSNAt(h, 284);
+    FStart += static_cast<uint32_t>(declared);
+}
+
+std::string TMTFReader::GetFilegroupName(int32_t filegroupID) const
+{
+    for (const auto& [name, id] : FFilegroups)
+        if (id == filegroupID)
+            return Utf16ToUtf8(name);
+    return {};
+}
