@@ -1,3 +1,9 @@
+# The value texts and the rows of the backup tree: no Qt, so tarnwick-dump shares them.
+target_sources(tarnwick_common PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/uCommonUtils.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/uBackupTree.cpp
+)
+
 # The Qt side of the common unit: used by the windows only, never by the reader.
 if(TARNWICK_BUILD_APP)
   find_package(Qt6 REQUIRED COMPONENTS Core Gui)
