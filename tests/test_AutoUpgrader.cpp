@@ -7,7 +7,8 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSignalSpy>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
@@ -86,6 +87,9 @@ private slots:
     void eventsArriveAfterCheckReturns();
     void downloads_data();
     void downloads();
+#ifdef TARNWICK_SIGN_TOOL
+    void signingToolReleaseIsAccepted();
+#endif
 };
 
 void TestAutoUpgrader::compareVersionNumbers_data()
@@ -299,6 +303,63 @@ void TestAutoUpgrader::downloads()
             QVERIFY(!QFileInfo::exists(recorder.Folder));
     }
 }
+
+#ifdef TARNWICK_SIGN_TOOL
+void TestAutoUpgrader::signingToolReleaseIsAccepted()
+{
+    // A release made the way the maker's documentation says, end to end: the tool's key
+    // pair, its information file and its signatures are what the component accepts.
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    auto run = [&work](const QStringList& arguments) {
+        QProcess tool;
+        tool.setWorkingDirectory(work.path());
+        tool.start(QStringLiteral(TARNWICK_SIGN_TOOL), arguments);
+        if (!tool.waitForFinished(30000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+            return QByteArray();
+        return tool.readAllStandardOutput().trimmed();
+    };
+    const QByteArray publicHex = run({"keygen", "--secret-key", "release.key"});
+    QCOMPARE(publicHex.size(), 64);
+    QFile setup(work.filePath("setup.sh"));
+    QVERIFY(setup.open(QIODevice::WriteOnly));
+    setup.write(TestSetupScript);
+    setup.close();
+    QFile history(work.filePath("history.html"));
+    QVERIFY(history.open(QIODevice::WriteOnly));
+    history.write("<!-- version:1.5.0.0 timestamp:20261210 -->\n<p>Faster</p>\n");
+    history.close();
+
+    TLoopbackHttpServer server;
+    const QString setupUrl = server.Url(QStringLiteral("/setup.sh"));
+    run({"info", "--secret-key", "release.key", "--version", "1.5.0.0", "--history", "history.html", "--file",
+         setupUrl + "=setup.sh", "--output", "update.inf"});
+    QFile info(work.filePath("update.inf"));
+    QVERIFY(info.open(QIODevice::ReadOnly));
+    server.Serve(QStringLiteral("/update.inf"), {200, info.readAll()});
+    server.Serve(QStringLiteral("/setup.sh"), {200, TestSetupScript});
+
+    TauAutoUpgrader upgrader;
+    TRecorder recorder;
+    recorder.Attach(upgrader);
+    std::string message;
+    upgrader.OnBeginUpgrade = [&](auto*, const std::string& text, TUpgradeMethod, const std::vector<std::string>& files,
+                                  bool&) {
+        recorder.Events << QStringLiteral("begin");
+        message = text;
+        QCOMPARE(files, std::vector<std::string>{setupUrl.toStdString()});
+    };
+    upgrader.InfoFileURL = server.Url(QStringLiteral("/update.inf")).toStdString();
+    upgrader.VersionNumber = "1.4.0.19";
+    upgrader.PublicKey = PublicKeyFromHex(publicHex.toStdString());
+    QVERIFY(upgrader.PublicKey.has_value());
+    upgrader.CheckUpdate();
+    QTRY_COMPARE(recorder.Events, (QStringList{"begin", "end", "start"}));
+    QCOMPARE(message, std::string("<!-- version:1.5.0.0 timestamp:20261210 -->\n<p>Faster</p>\n"));
+    QCOMPARE(recorder.StartedContent, TestSetupScript);
+    QDir(recorder.Folder).removeRecursively();
+}
+#endif
 
 QTEST_GUILESS_MAIN(TestAutoUpgrader)
 #include "test_AutoUpgrader.moc"
