@@ -1,0 +1,20 @@
+// The program entry: the application, its title, the locale of the value texts and the
+// main window.
+
+#include "ufrmMain.h"
+
+#include "uLocaleFormat.h"
+
+#include <QApplication>
+#include <QLocale>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    SetLocaleFormat(MakeIcuLocaleFormat(QLocale::system().name().toStdString()));
+
+    TfrmMain frmMain(QApplication::arguments().mid(1));
+    frmMain.show();
+    return app.exec();
+}
