@@ -2,6 +2,7 @@
 // servers without a display.
 
 #include "uDumpJson.h"
+#include "uDumpText.h"
 #include "uTextConvert.h"
 #include "u_MTFReader.h"
 
@@ -54,8 +55,19 @@ int main(int argc, char** argv)
         // A file that opened always yields at least one set.
         if (reader.FSets.empty())
             status = ExitNotOpened;
-        documents.push_back(BackupSetsToJson(file, reader.FSets, reader.FErrorLines));
+        if (json) {
+            documents.push_back(BackupSetsToJson(file, reader.FSets, reader.FErrorLines));
+            continue;
+        }
+        // The tree as the window shows it; several files are told apart by their names.
+        if (files.size() > 1)
+            std::cout << (&file == &files.front() ? "" : "\n") << file << '\n';
+        std::cout << DumpText(reader.FSets);
+        for (const std::u16string& line : reader.FErrorLines)
+            std::cerr << file << ": " << Utf16ToUtf8(line) << '\n';
     }
+    if (!json)
+        return status;
     const nlohmann::ordered_json& output = documents.size() == 1 ? documents[0] : documents;
     std::cout << output.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     return status;

@@ -1,0 +1,14 @@
+#pragma once
+// The backup tree as readable text: the rows the window shows, each level indented by
+// two blanks, labels and values in two aligned columns.
+
+#include "uBackupTree.h"
+
+#include <string>
+#include <vector>
+
+// UTF-8 text, one row a line, each line ending in "\n". The value column starts two
+// blanks after the widest indented label that has a value; rows without a value
+// (backup set, file list, file) are their label alone.
+[[nodiscard]] std::string DumpText(const std::vector<TBackupTreeRow>& rows);
+[[nodiscard]] std::string DumpText(const TBackupSets& sets);
