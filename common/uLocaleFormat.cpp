@@ -12,6 +12,7 @@
 #include <cmath>
 #include <ctime>
 #include <mutex>
+#include <string_view>
 
 namespace {
 
@@ -41,7 +42,9 @@ std::u16string WithoutZone(const std::u16string& pattern)
                 ++i;
             continue;
         }
-        out += c;
+        // Newer CLDR data puts a narrow no-break space before the day period; Windows
+        // writes a plain blank, and text copied from a cell should paste into a query.
+        out += (!quoted && c == u'\u202F') ? u' ' : c;
     }
     while (!out.empty() && (out.back() == u' ' || out.back() == u'\u00A0' || out.back() == u'\u202F'))
         out.pop_back();
@@ -171,6 +174,12 @@ public:
         char locale[ULOC_FULLNAME_CAPACITY] = {};
         int32_t length = uloc_getLocaleForLCID(lcid, locale, sizeof locale, &status);
         if (U_FAILURE(status) || length <= 0 || status == U_USING_DEFAULT_WARNING)
+            return {};
+        // ICU names the neutral identifier "und", a language it does not know either.
+        char language[ULOC_LANG_CAPACITY] = {};
+        status = U_ZERO_ERROR;
+        uloc_getLanguage(locale, language, sizeof language, &status);
+        if (U_FAILURE(status) || language[0] == 0 || std::string_view(language) == "und")
             return {};
         UChar name[256];
         status = U_ZERO_ERROR;
