@@ -295,6 +295,7 @@ void TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
         FFilegroups.clear();
         FSets.assign(1, TBackupDetails{});
         FSetIndex = 0;
+        FFileIndexSet = -1;
         FCheckTapeAddress = CheckTapeAddress;
         FStart = 0;
 
@@ -700,12 +701,18 @@ void TMTFReader::ReadSFINBlock()
     FBytesRead = block.Length();
 
     std::vector<TBackupFile>& files = FSets[FSetIndex].Files;
-    const auto fileID = static_cast<int32_t>(h.U32(20));
-    auto file = std::find_if(files.begin(), files.end(), [fileID](const TBackupFile& f) { return f.FileID == fileID; });
-    if (file == files.end()) {
-        files.emplace_back();
-        file = files.end() - 1;
+    if (FFileIndexSet != FSetIndex) {
+        // File IDs are unique within Files: a file is appended only when its ID is new.
+        FFileIndex.clear();
+        for (size_t i = 0; i < files.size(); ++i)
+            FFileIndex.emplace(files[i].FileID, i);
+        FFileIndexSet = FSetIndex;
     }
+    const auto fileID = static_cast<int32_t>(h.U32(20));
+    auto [slot, added] = FFileIndex.emplace(fileID, files.size());
+    if (added)
+        files.emplace_back();
+    TBackupFile* file = &files[slot->second];
     file->FileID = fileID;
     switch (h.U32(28)) {
     case 1: file->FileType = "D"; break;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <unordered_map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -126,6 +127,11 @@ public:
     std::function<void(int64_t)> FOnStep;
 
 private:
+    // Where each file ID of the current set stands in its Files list: a set may hold
+    // 32,767 files, and each SFIN block looks its file up.
+    std::unordered_map<int32_t, size_t> FFileIndex;
+    int32_t FFileIndexSet = -1;
+
     void FindKnownSets(const std::u16string& FileName);
     void KeepSets();
     TBackupHeader& CurrentHeader() { return FSets[FSetIndex].Header; }

@@ -1,0 +1,222 @@
+// How fast the walk reads large and block-rich backup files, and how much memory a read
+// needs above the program's idle memory, whatever the file says about its sizes.
+//
+//   build/dev/bench/tarnwick_bench [--benchmark_filter=...]
+//
+// The files are generated once into a temporary folder: a 20 GiB sparse file whose body
+// is one stream the walk steps over, 50,000 small blocks, a set with 32,767 database
+// files (the most a database can have), and 1,000 appended backup sets.
+
+#include "uFixtureBuilder.h"
+#include "uTextConvert.h"
+#include "u_MTFReader.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+namespace {
+
+constexpr int64_t GiB = 1024LL * 1024 * 1024;
+
+const TTempDir& Folder()
+{
+    static TTempDir dir;
+    return dir;
+}
+
+// Appends a builder's bytes at an offset of a file, leaving a hole before them.
+void WriteAt(const std::string& path, int64_t offset, const TFixtureBuilder& b)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    if (fd < 0 || ::pwrite(fd, b.Data.data(), b.Data.size(), offset) != static_cast<ssize_t>(b.Data.size()))
+        std::abort();
+    ::close(fd);
+}
+
+std::string SparseFile()
+{
+    const std::string path = Folder().Path("sparse-20GiB.bak");
+    TFixtureBuilder head;
+    head.MediaHeader();
+    head.Sfmb();
+    head.Sset();
+    head.Mqci();
+    head.Scin();
+    const int64_t bodyStart = head.Size();
+    // One stream of 20 GiB: its header here, its body a hole, the end of the set behind it.
+    const uint64_t length = static_cast<uint64_t>(20 * GiB);
+    head.StreamWithBody("MQDA", length, 0);
+    WriteAt(path, 0, head);
+    const int64_t n = 22 + static_cast<int64_t>(length);
+    TFixtureBuilder tail;
+    tail.Sfmb();
+    tail.Eset();
+    // A pad stream ends the file on a whole sector, so it is read unbuffered.
+    int64_t pad = (512 - (bodyStart + n + n % 4 + tail.Size()) % 512) % 512;
+    if (pad < 24)
+        pad += 512;
+    tail.Stream("SPAD", static_cast<uint64_t>((pad % 4 == 0 ? pad : pad - 1) - 22));
+    WriteAt(path, bodyStart + n + n % 4, tail);
+    return path;
+}
+
+std::string SmallBlocksFile()
+{
+    const std::string path = Folder().Path("small-blocks.bak");
+    TFixtureBuilder b;
+    b.MediaHeader();
+    b.Sset();
+    for (int i = 0; i < 50000; ++i) {
+        if (i % 2 == 0)
+            b.Sfmb();
+        else
+            b.Stream("SPAD", 10);
+    }
+    b.Eset();
+    b.WriteTo(path);
+    return path;
+}
+
+std::string ManyFilesFile()
+{
+    const std::string path = Folder().Path("32767-files.bak");
+    TFixtureBuilder b;
+    b.MediaHeader();
+    TBackupSetSpec spec;
+    spec.Files.clear();
+    for (int32_t id = 1; id <= 32767; ++id) {
+        TSfinSpec file;
+        file.FileID = id;
+        file.LogicalName = u"Sales_data_" + Utf8ToUtf16(std::to_string(id));
+        file.PhysicalName = u"D:\\Data\\Sales_data_" + Utf8ToUtf16(std::to_string(id)) + u".ndf";
+        spec.Files.push_back(file);
+    }
+    b.BackupSet(spec);
+    b.WriteTo(path);
+    return path;
+}
+
+std::string ThousandSetsFile()
+{
+    const std::string path = Folder().Path("1000-sets.bak");
+    TFixtureBuilder b;
+    b.MediaHeader();
+    for (int i = 0; i < 1000; ++i) {
+        TBackupSetSpec spec;
+        spec.Sset.Name = {u"Log backup " + Utf8ToUtf16(std::to_string(i + 1))};
+        spec.Scin.TypeLetter = 'L';
+        spec.DataLength = 4096;
+        b.BackupSet(spec);
+    }
+    b.WriteTo(path);
+    return path;
+}
+
+const std::string& File(const std::string& name)
+{
+    static std::map<std::string, std::string> files;
+    auto it = files.find(name);
+    if (it == files.end()) {
+        std::string path = name == "sparse"  ? SparseFile()
+                           : name == "small" ? SmallBlocksFile()
+                           : name == "files" ? ManyFilesFile()
+                                             : ThousandSetsFile();
+        it = files.emplace(name, std::move(path)).first;
+    }
+    return it->second;
+}
+
+// Resident and peak resident memory of this process, in KiB.
+int64_t StatusField(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0)
+            return std::stoll(line.substr(std::string(field).size()));
+    return -1;
+}
+
+// Peak memory of one read above the idle memory of a fresh process: this program run
+// again with --peak-memory, so that nothing an earlier read left in the heap hides it.
+int64_t PeakAboveIdleKiB(const std::string& path, bool keepLog)
+{
+    const std::string command = "/proc/" + std::to_string(getpid()) + "/exe --peak-memory '" + path + "' " +
+                                (keepLog ? "1" : "0");
+    FILE* pipe = popen(command.c_str(), "r");
+    long long kib = -1;
+    if (pipe) {
+        if (fscanf(pipe, "%lld", &kib) != 1)
+            kib = -1;
+        pclose(pipe);
+    }
+    return kib;
+}
+
+int MeasurePeak(const std::string& path, bool keepLog)
+{
+    // The high-water mark is reset first, so the figure is this read's own.
+    {
+        std::ofstream clear("/proc/self/clear_refs");
+        clear << "5";
+    }
+    const int64_t idle = StatusField("VmRSS:");
+    {
+        TMTFReader reader;
+        reader.FKeepLog = keepLog;
+        reader.ReadFile(Utf8ToUtf16(path));
+        benchmark::DoNotOptimize(reader.FSets.data());
+    }
+    std::printf("%lld\n", static_cast<long long>(StatusField("VmHWM:") - idle));
+    return 0;
+}
+
+void BM_Walk(benchmark::State& state, const std::string& name, bool keepLog)
+{
+    const std::string& path = File(name);
+    size_t sets = 0, files = 0, errors = 0;
+    for (auto _ : state) {
+        TMTFReader reader;
+        reader.FKeepLog = keepLog;
+        reader.ReadFile(Utf8ToUtf16(path));
+        sets = reader.FSets.size();
+        files = 0;
+        for (const auto& set : reader.FSets)
+            files += set.Files.size();
+        errors = reader.FErrorLines.size();
+    }
+    state.counters["sets"] = static_cast<double>(sets);
+    state.counters["files"] = static_cast<double>(files);
+    state.counters["errors"] = static_cast<double>(errors);
+    state.counters["peak_above_idle_MiB"] = static_cast<double>(PeakAboveIdleKiB(path, keepLog)) / 1024.0;
+}
+
+BENCHMARK_CAPTURE(BM_Walk, sparse_20GiB, std::string("sparse"), false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, small_blocks_50000, std::string("small"), false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, small_blocks_50000_with_log, std::string("small"), true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, files_32767, std::string("files"), false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, files_32767_with_log, std::string("files"), true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, sets_1000, std::string("sets"), false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, sets_1000_with_log, std::string("sets"), true)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::string(argv[1]) == "--peak-memory")
+        return MeasurePeak(argv[2], std::string(argv[3]) == "1");
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
