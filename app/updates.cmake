@@ -43,3 +43,8 @@ target_compile_definitions(tarnwick_updates PRIVATE
   TARNWICK_UPDATE_PUBLIC_KEY="${TARNWICK_UPDATE_PUBLIC_KEY}")
 target_link_libraries(tarnwick_updates PUBLIC
   Qt6::Widgets Qt6::Network tarnwick_common_qt PkgConfig::SODIUM)
+
+# The program opens these windows from its toolbar.
+if(TARGET tarnwick)
+  target_link_libraries(tarnwick PRIVATE tarnwick_updates)
+endif()

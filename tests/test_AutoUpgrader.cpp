@@ -232,6 +232,8 @@ void TestAutoUpgrader::downloads_data()
     QTest::newRow("no key in this build") << "no key" << QStringList{"begin", "lost"} << int(lfNoPublicKey);
     QTest::newRow("file over plain http") << "plain http" << QStringList{"begin", "lost"} << int(lfAddressRefused);
     QTest::newRow("file missing") << "404" << QStringList{"begin", "lost"} << 404;
+    QTest::newRow("redirect within this machine") << "redirect local" << QStringList{"begin", "end", "start"} << 0;
+    QTest::newRow("redirect to plain http elsewhere") << "redirect away" << QStringList{"begin", "lost"} << 302;
     QTest::newRow("setup cannot start") << "start fails" << QStringList{"begin", "end", "start", "lost"}
                                         << int(lfCannotStart);
 }
@@ -262,8 +264,14 @@ void TestAutoUpgrader::downloads()
         fileUrl = QStringLiteral("http://downloads.quorvel.example/setup.sh");
     server.Serve(QStringLiteral("/update.inf"),
                  {200, UpdateInformationFile("1.5.0.0", "history", {{fileUrl, listedSize, signature}})});
-    if (variant != "404")
+    if (variant == "redirect local") {
+        server.Serve(QStringLiteral("/setup.sh"), {302, "", -1, -1, server.Url(QStringLiteral("/moved.sh")).toLatin1()});
+        server.Serve(QStringLiteral("/moved.sh"), {200, served});
+    } else if (variant == "redirect away") {
+        server.Serve(QStringLiteral("/setup.sh"), {302, "", -1, -1, "http://downloads.quorvel.example/setup.sh"});
+    } else if (variant != "404") {
         server.Serve(QStringLiteral("/setup.sh"), {200, served});
+    }
 
     TauAutoUpgrader upgrader;
     TRecorder recorder;
@@ -287,7 +295,7 @@ void TestAutoUpgrader::downloads()
     if (variant == "no key" || variant == "plain http")
         QCOMPARE(server.Requests(QStringLiteral("/setup.sh")), 0);
 
-    if (variant == "verified") {
+    if (variant == "verified" || variant == "redirect local") {
         QCOMPARE(recorder.StartedArguments, (QStringList{"/suppressmsgboxes", "/verysilent"}));
         QCOMPARE(recorder.StartedContent, setup);
         QCOMPARE(recorder.StartedMode, 0700u);

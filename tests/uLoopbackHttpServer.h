@@ -22,6 +22,7 @@ struct TRoute {
     QByteArray Body;
     qint64 CutAfter = -1;  // send this many body bytes, then close the connection
     qint64 HoldAfter = -1; // send this many body bytes, the rest on Release()
+    QByteArray Location = {}; // for a redirect
 };
 
 class TLoopbackHttpServer {
@@ -109,6 +110,7 @@ private:
         const TRoute route = it == FRoutes.end() ? TRoute{404, "not found"} : it->second;
         QByteArray head = "HTTP/1.1 " + QByteArray::number(route.Status) +
                           (route.Status == 200 ? " OK" : " Error") + "\r\nContent-Type: application/octet-stream" +
+                          (route.Location.isEmpty() ? QByteArray() : "\r\nLocation: " + route.Location) +
                           "\r\nContent-Length: " + QByteArray::number(route.Body.size()) +
                           "\r\nConnection: close\r\n\r\n";
         if (route.CutAfter >= 0) {
