@@ -16,4 +16,8 @@ target_link_libraries(tarnwick_ui PUBLIC
 
 add_executable(tarnwick ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(tarnwick PRIVATE tarnwick_ui)
+# The about box and the update windows answer the toolbar's two signals (main.cpp).
+if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/updates.cmake)
+  target_link_libraries(tarnwick PRIVATE tarnwick_updates)
+endif()
 install(TARGETS tarnwick)

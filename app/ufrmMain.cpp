@@ -313,6 +313,9 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(
     mmLog->setAcceptRichText(false);
     mmLog->setLineWrapMode(QTextEdit::NoWrap);
     mmLog->setFont(FixedFont(11));
+    // A file dropped on the memos opens like one dropped anywhere else in the window.
+    mmLog->setAcceptDrops(false);
+    mmLog->viewport()->setAcceptDrops(false);
     auto* sheet2Layout = new QVBoxLayout(TabSheet2);
     sheet2Layout->setContentsMargins(0, 0, 0, 0);
     sheet2Layout->addWidget(mmLog);
@@ -321,6 +324,8 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(
     mmErrors->setObjectName(QStringLiteral("mmErrors"));
     mmErrors->setReadOnly(true);
     mmErrors->setFixedHeight(89);
+    mmErrors->setAcceptDrops(false);
+    mmErrors->viewport()->setAcceptDrops(false);
     mmErrors->hide();
     layout->addWidget(mmErrors);
 

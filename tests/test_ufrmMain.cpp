@@ -29,9 +29,12 @@
 #include <QTreeView>
 #include <QUrl>
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +48,44 @@ public:
 
 protected:
     void ReadBackupFile(TMTFReader&, const std::u16string&) override { throw std::runtime_error("Disk gone"); }
+};
+
+// Standard error, caught in a file while the object lives.
+class TStderrCapture {
+public:
+    TStderrCapture() : FFile(std::tmpfile()), FSaved(dup(STDERR_FILENO))
+    {
+        std::fflush(stderr);
+        dup2(fileno(FFile), STDERR_FILENO);
+    }
+    ~TStderrCapture()
+    {
+        Restore();
+        std::fclose(FFile);
+    }
+    QString Text()
+    {
+        Restore();
+        std::rewind(FFile);
+        QByteArray text;
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, FFile)) > 0;)
+            text.append(buffer, static_cast<qsizetype>(n));
+        return QString::fromUtf8(text);
+    }
+
+private:
+    void Restore()
+    {
+        if (FSaved < 0)
+            return;
+        std::fflush(stderr);
+        dup2(FSaved, STDERR_FILENO);
+        close(FSaved);
+        FSaved = -1;
+    }
+    std::FILE* FFile;
+    int FSaved;
 };
 
 QString ScreenSuffix()
@@ -501,13 +542,20 @@ void TfrmMainTest::bannersOpenTheirPages()
     });
     auto window = MakeWindow();
     ShowAndWait(*window);
+    TStderrCapture errors;
     QTest::mouseClick(window->imgAd1, Qt::LeftButton);
     window->imgAd2->show();
     QTest::mouseClick(window->imgAd2, Qt::LeftButton);
     QTest::mouseClick(window->imgAd2, Qt::RightButton);
+    const QString written = errors.Text();
     SetShellOpenHandler([](const QUrl&) { return true; });
     QCOMPARE(opened, (QList<QUrl>{QUrl(QString::fromLatin1(TfrmMain::BannerAddress1)),
                                   QUrl(QString::fromLatin1(TfrmMain::BannerAddress2))}));
+    // The failure is not shown (cleanup checks that no error box came up) but written
+    // to standard error with the reason for a missing handler.
+    const QString noHandler = QString::fromStdU16String(ShellOpenFailureText(31));
+    QCOMPARE(written.count(noHandler), 2);
+    QVERIFY(written.contains(QString::fromLatin1(TfrmMain::BannerAddress2)));
 }
 
 void TfrmMainTest::droppedFileIsOpened()
