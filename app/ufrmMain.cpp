@@ -420,10 +420,13 @@ void TfrmMain::btnOpenFileClick()
     if (OpenFileDialog) {
         path = OpenFileDialog(this);
     } else {
-        const QString chosen = QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                            QString::fromLatin1(BackupFileFilter));
-        if (!chosen.isEmpty())
-            path = chosen;
+        QFileDialog dlgOpen(this, QStringLiteral("Open"), QString(), QString::fromLatin1(BackupFileFilter));
+        dlgOpen.setAcceptMode(QFileDialog::AcceptOpen);
+        dlgOpen.setFileMode(QFileDialog::ExistingFile);
+        // Wide enough for the size and date columns of the file list.
+        dlgOpen.resize(760, 480);
+        if (dlgOpen.exec() == QDialog::Accepted && !dlgOpen.selectedFiles().isEmpty())
+            path = dlgOpen.selectedFiles().constFirst();
     }
     if (path)
         OpenBackupFile(*path);
