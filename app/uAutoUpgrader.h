@@ -10,6 +10,7 @@
 // caller on the thread that owns the component, after CheckUpdate has returned, and
 // never while another event handler of this component is still running.
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>

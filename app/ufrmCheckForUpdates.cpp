@@ -175,10 +175,11 @@ void TfrmCheckForUpdates::TntFormClose()
 bool TfrmCheckForUpdates::event(QEvent* event)
 {
     if (event->type() == QEvent::EnterWhatsThisMode) {
-        // The title bar's help button asks for this window's help topic instead of
-        // turning the pointer into a question mark. The program registers no help
-        // file, so the request is answered with nothing.
-        QWhatsThis::leaveWhatsThisMode();
+        // The title bar's help button asks for this window's help topic (HelpContext)
+        // instead of turning the pointer into a question mark. The program registers
+        // no help file, so the request is answered with nothing. The mode is left once
+        // every window has heard of it, not in the middle of telling them.
+        QMetaObject::invokeMethod(qApp, &QWhatsThis::leaveWhatsThisMode, Qt::QueuedConnection);
         event->accept();
         return true;
     }

@@ -3,14 +3,14 @@
 // is shown, reports each outcome in a status line and a memo, offers a retry, and lets
 // the update information window decide whether a newer version is installed.
 
+#include "uAutoUpgrader.h"
+
 #include <QDialog>
 #include <QString>
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "uAutoUpgrader.h"
 
 class QFrame;
 class QLabel;

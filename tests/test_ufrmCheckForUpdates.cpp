@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWhatsThis>
 
 namespace {
 
@@ -98,6 +99,7 @@ class TestCheckForUpdates : public QObject {
     Q_OBJECT
 private slots:
     void initialState();
+    void helpButtonLeavesNoQuestionMarkPointer();
     void outcomes_data();
     void outcomes();
     void progressShowsTwoLines();
@@ -125,6 +127,16 @@ void TestCheckForUpdates::initialState()
     QVERIFY(window.btnClose->isDefault());
     QVERIFY(!window.timerUpdate->isActive());
     QCOMPARE(window.timerUpdate->interval(), 200);
+}
+
+void TestCheckForUpdates::helpButtonLeavesNoQuestionMarkPointer()
+{
+    TfrmCheckForUpdates window(nullptr);
+    QVERIFY(window.windowFlags() & Qt::WindowContextHelpButtonHint);
+    window.show();
+    // What the title bar's help button does on platforms that draw one.
+    QWhatsThis::enterWhatsThisMode();
+    QTRY_VERIFY(!QWhatsThis::inWhatsThisMode());
 }
 
 void TestCheckForUpdates::outcomes_data()
