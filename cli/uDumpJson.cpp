@@ -1,19 +1,12 @@
 #include "uDumpJson.h"
 
+#include "uCommonUtils.h"
 #include "uDateTime.h"
 #include "uTextConvert.h"
 
 #include <cstdio>
 
 using nlohmann::ordered_json;
-
-std::string GuidRegistryText(const TGUID& g)
-{
-    char text[39];
-    std::snprintf(text, sizeof text, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g[3],
-                  g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
-    return text;
-}
 
 ordered_json DateToJson(TDateTime value)
 {
@@ -65,10 +58,10 @@ ordered_json HeaderToJson(const TBackupHeader& h)
     j["SoftwareVersionBuild"] = h.SoftwareVersionBuild;
     j["MachineName"] = h.MachineName;
     j["Flags"] = h.Flags;
-    j["BindingID"] = GuidRegistryText(h.BindingID);
-    j["RecoveryForkID"] = GuidRegistryText(h.RecoveryForkID);
+    j["BindingID"] = GuidText(h.BindingID);
+    j["RecoveryForkID"] = GuidText(h.RecoveryForkID);
     j["Collation"] = h.Collation;
-    j["FamilyGUID"] = GuidRegistryText(h.FamilyGUID);
+    j["FamilyGUID"] = GuidText(h.FamilyGUID);
     j["FamilyCount"] = h.FamilyCount;
     j["FamilySequenceNumber"] = h.FamilySequenceNumber;
     j["HasBulkLoggedData"] = h.HasBulkLoggedData;
@@ -84,9 +77,9 @@ ordered_json HeaderToJson(const TBackupHeader& h)
     j["ForkPointLSN"] = ToString(h.ForkPointLSN);
     j["RecoveryModel"] = h.RecoveryModel;
     j["DifferentialBaseLSN"] = ToString(h.DifferentialBaseLSN);
-    j["DifferentialBaseGUID"] = GuidRegistryText(h.DifferentialBaseGUID);
+    j["DifferentialBaseGUID"] = GuidText(h.DifferentialBaseGUID);
     j["BackupTypeDescription"] = h.BackupTypeDescription;
-    j["BackupSetGUID"] = GuidRegistryText(h.BackupSetGUID);
+    j["BackupSetGUID"] = GuidText(h.BackupSetGUID);
     return j;
 }
 
@@ -102,14 +95,14 @@ ordered_json FileToJson(const TBackupFile& f)
     j["FileID"] = f.FileID;
     j["CreateLSN"] = ToString(f.CreateLSN);
     j["DropLSN"] = ToString(f.DropLSN);
-    j["UniqueID"] = GuidRegistryText(f.UniqueID);
+    j["UniqueID"] = GuidText(f.UniqueID);
     j["ReadOnlyLSN"] = ToString(f.ReadOnlyLSN);
     j["ReadWriteLSN"] = ToString(f.ReadWriteLSN);
     j["BackupSize"] = f.BackupSize;
     j["SourceBlockSize"] = f.SourceBlockSize;
     j["FilegroupID"] = f.FilegroupID;
     j["DifferentialBaseLSN"] = ToString(f.DifferentialBaseLSN);
-    j["DifferentialBaseGUID"] = GuidRegistryText(f.DifferentialBaseGUID);
+    j["DifferentialBaseGUID"] = GuidText(f.DifferentialBaseGUID);
     j["IsReadOnly"] = f.IsReadOnly;
     j["IsPresent"] = f.IsPresent;
     return j;

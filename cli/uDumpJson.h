@@ -15,7 +15,3 @@
 
 // "YYYY-MM-DDTHH:MM:SS" for a day count, null for 0 (not set).
 [[nodiscard]] nlohmann::ordered_json DateToJson(TDateTime value);
-
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": the first three groups are the little-endian
-// numbers of the Windows layout, the last two the bytes as stored.
-[[nodiscard]] std::string GuidRegistryText(const TGUID& guid);
