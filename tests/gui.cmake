@@ -5,7 +5,9 @@ add_executable(backup_tree_tests
   ${CMAKE_CURRENT_LIST_DIR}/test_BackupTree.cpp
   ${CMAKE_CURRENT_LIST_DIR}/test_DumpText.cpp
 )
-target_link_libraries(backup_tree_tests PRIVATE tarnwick_dump_text tarnwick_reader GTest::gtest GTest::gtest_main)
+target_link_libraries(backup_tree_tests PRIVATE tarnwick_dump_text tarnwick_fixtures GTest::gtest GTest::gtest_main)
+target_compile_definitions(backup_tree_tests PRIVATE TARNWICK_DUMP="$<TARGET_FILE:tarnwick-dump>")
+add_dependencies(backup_tree_tests tarnwick-dump)
 gtest_discover_tests(backup_tree_tests DISCOVERY_TIMEOUT 60)
 
 if(TARNWICK_BUILD_APP)

@@ -1,12 +1,18 @@
-// The readable dump: indentation by level and the aligned value column.
+// The readable dump: indentation by level, the aligned value column, and the tool
+// that prints it by default.
 
 #include "uDumpText.h"
+#include "uFixtureBuilder.h"
 #include "uLocaleFormat.h"
 #include "uTextConvert.h"
+#include "u_MTFReader.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -69,6 +75,63 @@ TEST(DumpText, StartsEveryValueOfASetInOneColumn)
         EXPECT_EQ(line.substr(label.size(), column - label.size()), std::string(column - label.size(), ' ')) << line;
     }
     EXPECT_FALSE(std::getline(lines, line));
+}
+
+struct TRun {
+    int Status = -1;
+    std::string Output, Errors;
+};
+
+// tarnwick-dump as a user runs it, in a fixed locale.
+TRun Dump(const TTempDir& dir, const std::string& arguments)
+{
+    TRun run;
+    const std::string errors = dir.Path("stderr.txt");
+    const std::string command = "LC_ALL=en_US.UTF-8 " + std::string(TARNWICK_DUMP) + " " + arguments + " 2>'" + errors + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.Output.append(buffer, n);
+    const int status = pclose(pipe);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(errors);
+    std::ostringstream text;
+    text << in.rdbuf();
+    run.Errors = text.str();
+    return run;
+}
+
+TEST(DumpText, IsWhatTheToolPrintsByDefault)
+{
+    SetLocaleFormat(MakeIcuLocaleFormat("en_US"));
+    TTempDir dir;
+    TFixtureBuilder b;
+    b.MediaHeader();
+    TBackupSetSpec locked;
+    locked.Sset.Password = {u"pw"};
+    b.BackupSet(TBackupSetSpec{});
+    b.BackupSet(locked);
+    const std::string path = dir.Path("two sets.bak");
+    b.WriteTo(path);
+    TMTFReader reader;
+    reader.ReadFile(Utf8ToUtf16(path));
+    ASSERT_EQ(reader.FSets.size(), 2u);
+
+    const TRun run = Dump(dir, "'" + path + "'");
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Output, DumpText(reader.FSets));
+    EXPECT_EQ(run.Errors, "");
+
+    // Several files are told apart by their names; a file that cannot be opened has no
+    // rows, its reason goes to standard error and the status says so.
+    const std::string missing = dir.Path("missing.bak");
+    const TRun both = Dump(dir, "'" + path + "' '" + missing + "'");
+    EXPECT_EQ(both.Status, 1);
+    EXPECT_EQ(both.Output, path + "\n" + DumpText(reader.FSets) + "\n" + missing + "\n");
+    EXPECT_TRUE(both.Errors.starts_with(missing + ": ")) << both.Errors;
 }
 
 } // namespace
