@@ -18,9 +18,11 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QStyleOption>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTimer>
@@ -209,6 +211,42 @@ Qt::ItemFlags TBackupTreeModel::flags(const QModelIndex& index) const
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
+void TBackupTreeView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const
+{
+    const int indent = indentation();
+    const int middle = rect.top() + rect.height() / 2;
+    auto hasNextSibling = [](const QModelIndex& i) { return i.siblingAtRow(i.row() + 1).isValid(); };
+    // The row's own branch is the rightmost indentation step; its ancestors' are to
+    // the left of it, one step each.
+    const int own = rect.right() + 1 - indent;
+    const bool hasChildren = model()->hasChildren(index);
+    const int arrowHalf = hasChildren ? 5 : 0;
+
+    painter->save();
+    painter->setPen(QPen(palette().color(QPalette::Mid), 1, Qt::DotLine));
+    const int x = own + indent / 2;
+    if (index.row() > 0 || index.parent().isValid())
+        painter->drawLine(x, rect.top(), x, middle - arrowHalf);
+    if (hasNextSibling(index))
+        painter->drawLine(x, middle + arrowHalf, x, rect.bottom());
+    painter->drawLine(x + arrowHalf, middle, own + indent - 2, middle);
+    int ancestorX = x - indent;
+    for (QModelIndex ancestor = index.parent(); ancestor.isValid(); ancestor = ancestor.parent(), ancestorX -= indent)
+        if (hasNextSibling(ancestor))
+            painter->drawLine(ancestorX, rect.top(), ancestorX, rect.bottom());
+    painter->restore();
+
+    if (hasChildren) {
+        QStyleOption option;
+        option.initFrom(this);
+        option.rect = QRect(own, rect.top(), indent, rect.height());
+        option.state = QStyle::State_Item | QStyle::State_Children;
+        if (isExpanded(index))
+            option.state |= QStyle::State_Open;
+        style()->drawPrimitive(QStyle::PE_IndicatorBranch, &option, painter, this);
+    }
+}
+
 void TClickableImage::mouseReleaseEvent(QMouseEvent* event)
 {
     QLabel::mouseReleaseEvent(event);
@@ -285,7 +323,7 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(
     pgcMain->addTab(TabSheet2, QStringLiteral("TabSheet2"));
     layout->addWidget(pgcMain, 1);
 
-    grdBAK = new QTreeView(TabSheet1);
+    grdBAK = new TBackupTreeView(TabSheet1);
     grdBAK->setObjectName(QStringLiteral("grdBAK"));
     grdBAKModel = new TBackupTreeModel(grdBAK);
     grdBAK->setModel(grdBAKModel);

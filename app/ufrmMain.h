@@ -12,6 +12,7 @@
 #include <QBrush>
 #include <QLabel>
 #include <QMainWindow>
+#include <QTreeView>
 #include <QString>
 #include <QStringList>
 
@@ -26,7 +27,6 @@ class QTabWidget;
 class QTextEdit;
 class QTimer;
 class QToolBar;
-class QTreeView;
 class QWidget;
 class TMTFReader;
 
@@ -58,6 +58,17 @@ private:
     std::vector<int> FTopLevel;
     std::vector<int> FPosition;               // per row: its place among its siblings
     QBrush FValueBackground;
+};
+
+// The tree grid: a tree view that joins each row to its parent and its siblings with
+// dotted lines, so the depth of a row can be followed in a long list.
+class TBackupTreeView : public QTreeView {
+    Q_OBJECT
+public:
+    using QTreeView::QTreeView;
+
+protected:
+    void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
 };
 
 // A picture that opens something when clicked: the banners.
@@ -105,7 +116,7 @@ public:
     QTabWidget* pgcMain = nullptr;
     QWidget* TabSheet1 = nullptr;
     QWidget* TabSheet2 = nullptr;
-    QTreeView* grdBAK = nullptr;
+    TBackupTreeView* grdBAK = nullptr;
     TBackupTreeModel* grdBAKModel = nullptr;
     QTextEdit* mmLog = nullptr;
     QPlainTextEdit* mmErrors = nullptr;
