@@ -69,23 +69,32 @@ bool TIniFile::Save() const
     return static_cast<bool>(out);
 }
 
-const TIniFile::TSection* TIniFile::FindSection(const std::string& name) const
+TIniFile::TSection* TIniFile::FindSection(const std::string& name)
 {
+    // FSections[0] holds the lines before the first section header.
     for (size_t i = 1; i < FSections.size(); ++i)
         if (SameText(FSections[i].Name, name))
             return &FSections[i];
     return nullptr;
 }
 
-const TIniFile::TLine* TIniFile::FindKey(const std::string& section, const std::string& key) const
+const TIniFile::TSection* TIniFile::FindSection(const std::string& name) const
 {
-    const TSection* s = FindSection(section);
-    if (!s)
-        return nullptr;
-    for (const TLine& line : s->Lines)
+    return const_cast<TIniFile*>(this)->FindSection(name);
+}
+
+TIniFile::TLine* TIniFile::FindKey(TSection& section, const std::string& key)
+{
+    for (TLine& line : section.Lines)
         if (!line.Key.empty() && SameText(line.Key, key))
             return &line;
     return nullptr;
+}
+
+const TIniFile::TLine* TIniFile::FindKey(const std::string& section, const std::string& key) const
+{
+    const TSection* s = FindSection(section);
+    return s ? FindKey(const_cast<TSection&>(*s), key) : nullptr;
 }
 
 bool TIniFile::ValueExists(const std::string& section, const std::string& key) const
@@ -111,13 +120,12 @@ int TIniFile::ReadInteger(const std::string& section, const std::string& key, in
 
 bool TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
 {
-    auto* s = const_cast<TSection*>(FindSection(section));
+    TSection* s = FindSection(section);
     if (!s) {
         FSections.push_back({"[" + section + "]", section, {}});
         s = &FSections.back();
     }
-    auto* line = const_cast<TLine*>(FindKey(section, key));
-    if (line) {
+    if (TLine* line = FindKey(*s, key)) {
         line->Value = value;
     } else {
         // After the section's last key, so blank lines and comments that separate it

@@ -42,7 +42,9 @@ private:
 
     void Load();
     [[nodiscard]] bool Save() const;
+    [[nodiscard]] TSection* FindSection(const std::string& name);
     [[nodiscard]] const TSection* FindSection(const std::string& name) const;
+    [[nodiscard]] static TLine* FindKey(TSection& section, const std::string& key);
     [[nodiscard]] const TLine* FindKey(const std::string& section, const std::string& key) const;
 
     std::string FPath;
