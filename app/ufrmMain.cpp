@@ -1,8 +1,8 @@
 #include "ufrmMain.h"
 
 #include "uBackupTree.h"
-#include "uShellOpen.h"
 #include "uCommonUtils.h"
+#include "uShellOpen.h"
 #include "u_MTFReader.h"
 
 #include <QAction>
@@ -32,6 +32,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <exception>
 #include <vector>
 

@@ -20,6 +20,9 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSignalSpy>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -159,6 +162,7 @@ private slots:
     void restoredPlacement();
     void failedReadShowsTheErrorBoxAndRestoresTheWindow();
     void bannersOpenTheirPages();
+    void toolbarButtonsInOrderWithTheirHints();
     void droppedFileIsOpened();
 
 private:
@@ -556,6 +560,29 @@ void TfrmMainTest::bannersOpenTheirPages()
     const QString noHandler = QString::fromStdU16String(ShellOpenFailureText(31));
     QCOMPARE(written.count(noHandler), 2);
     QVERIFY(written.contains(QString::fromLatin1(TfrmMain::BannerAddress2)));
+}
+
+void TfrmMainTest::toolbarButtonsInOrderWithTheirHints()
+{
+    auto window = MakeWindow();
+    ShowAndWait(*window);
+    QTRY_COMPARE(FDialogCalls, 1);
+    QStringList hints;
+    for (QAction* action : window->ToolBar1->actions())
+        if (auto* button = qobject_cast<QToolButton*>(window->ToolBar1->widgetForAction(action)))
+            hints << button->toolTip();
+    QCOMPARE(hints, (QStringList{"Open backup file", "Check for updates", "About", "Close"}));
+
+    QSignalSpy about(window.get(), &TfrmMain::AboutRequested);
+    QSignalSpy updates(window.get(), &TfrmMain::CheckForUpdatesRequested);
+    window->btnAbout->trigger();
+    QCOMPARE(about.count(), 1);
+    QCOMPARE(updates.count(), 0);
+    window->ToolButton1->trigger();
+    QCOMPARE(updates.count(), 1);
+    QCOMPARE(about.count(), 1);
+    window->btnClose->trigger();
+    QVERIFY(!window->isVisible());
 }
 
 void TfrmMainTest::droppedFileIsOpened()
