@@ -1,6 +1,7 @@
 // The program entry: the application, its title, the locale of the value texts and the
 // main window.
 
+#include "uDialogs.h"
 #include "ufrmMain.h"
 
 #include "uLocaleFormat.h"
@@ -15,6 +16,9 @@ int main(int argc, char* argv[])
     SetLocaleFormat(MakeIcuLocaleFormat(QLocale::system().name().toStdString()));
 
     TfrmMain frmMain(QApplication::arguments().mid(1));
+    QObject::connect(&frmMain, &TfrmMain::AboutRequested, &frmMain, [&frmMain] { ShowAboutWindow(&frmMain); });
+    QObject::connect(&frmMain, &TfrmMain::CheckForUpdatesRequested, &frmMain,
+                     [&frmMain] { ShowCheckForUpdatesWindow(&frmMain); });
     frmMain.show();
     return app.exec();
 }
