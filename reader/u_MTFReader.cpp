@@ -33,6 +33,10 @@ std::u16string Message(std::u16string_view pattern, std::initializer_list<int64_
     return out;
 }
 
+// More error lines than a real backup with every date in it damaged would give.
+constexpr size_t MaxErrorLines = 10000;
+constexpr size_t MaxFilegroups = 32767;
+
 constexpr std::array<const char*, 10> DescriptorTypes = {"TAPE", "RAID", "SSET", "VOLB", "DIRB",
                                                          "FILE", "ESPB", "ESET", "EOTM", "SFMB"};
 
@@ -111,13 +115,20 @@ std::span<const uint8_t> TMTFFileReader::ReadView(int32_t count, int64_t p)
     if (count <= 0 || !FBuffer || p < FBufferStart)
         return {};
     const int64_t end = FBufferStart + FBufferLength;
-    if (p + count > end) {
+    // Compared as a distance: a position near the top of the 64-bit range, where a
+    // damaged stream length can send the walk, must not overflow.
+    if (p > end - count) {
         if (p <= end) {
-            // Keep the tail: the walk asks again for what follows what it has seen.
-            const auto tail = static_cast<int32_t>(end - p);
-            std::memmove(FBuffer.get(), FBuffer.get() + (p - FBufferStart), static_cast<size_t>(tail));
-            FBufferStart = p;
-            FBufferLength = tail;
+            // Keep the tail: the walk asks again for what follows what it has seen. Once
+            // the file has delivered its last byte nothing can be refilled behind it, and
+            // moving the tail again on every later step would cost a copy of all that is
+            // still buffered per block.
+            if (!FAtEnd) {
+                const auto tail = static_cast<int32_t>(end - p);
+                std::memmove(FBuffer.get(), FBuffer.get() + (p - FBufferStart), static_cast<size_t>(tail));
+                FBufferStart = p;
+                FBufferLength = tail;
+            }
         } else {
             // Cross the gap by seeking, in whole sectors so that every read stays
             // aligned for unbuffered access.
@@ -197,7 +208,13 @@ TMTFReader::TMTFReader(std::shared_ptr<TPlatformFileApi> api) : FFileReader(std:
 
 void TMTFReader::AddError(const std::u16string& text)
 {
-    FErrorLines.push_back(text);
+    // A damaged file can repeat a broken block for as long as it is: the list keeps its
+    // first lines and, in its last place, always the latest one, which says where the
+    // walk stopped, so that its memory does not grow with the file.
+    if (FErrorLines.size() < MaxErrorLines)
+        FErrorLines.push_back(text);
+    else
+        FErrorLines.back() = text;
 }
 
 void TMTFReader::AddLog(const std::u16string& text)
@@ -674,7 +691,10 @@ void TMTFReader::ReadSFGIBlock()
     FBytesRead = block.Length();
     const std::u16string name = DecodeMTFString(block, block.Length(), 2, TapeAddressAt(h, 16));
     // The table holds names as narrow text would: what that text cannot carry is lost.
-    FFilegroups.emplace_back(Utf8ToUtf16(Utf16ToUtf8(name)), static_cast<int32_t>(h.U32(12)));
+    // A database has at most 32,767 filegroups: a longer table is one damaged block
+    // repeated, and keeping it would let the table grow with the file.
+    if (FFilegroups.size() < MaxFilegroups)
+        FFilegroups.emplace_back(Utf8ToUtf16(Utf16ToUtf8(name)), static_cast<int32_t>(h.U32(12)));
     FStart += static_cast<uint32_t>(declared);
 }
 
