@@ -294,18 +294,8 @@ void TauAutoUpgrader::Abandon()
     FLocalFiles.clear();
 }
 
-void TauAutoUpgrader::CheckUpdate()
+QNetworkReply* TauAutoUpgrader::StartGet(const QUrl& url)
 {
-    Abandon();
-    FCurrentFileURL.clear();
-    const QUrl url(QString::fromStdString(InfoFileURL));
-    if (!IsAllowedUpdateAddress(url)) {
-        Post([this] {
-            if (OnNoInfoFile)
-                OnNoInfoFile(this);
-        });
-        return;
-    }
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setMaximumRedirectsAllowed(MaxRedirects);
@@ -320,6 +310,22 @@ void TauAutoUpgrader::CheckUpdate()
         else
             reply->abort();
     });
+    return reply;
+}
+
+void TauAutoUpgrader::CheckUpdate()
+{
+    Abandon();
+    FCurrentFileURL.clear();
+    const QUrl url(QString::fromStdString(InfoFileURL));
+    if (!IsAllowedUpdateAddress(url)) {
+        Post([this] {
+            if (OnNoInfoFile)
+                OnNoInfoFile(this);
+        });
+        return;
+    }
+    QNetworkReply* reply = StartGet(url);
     connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
         if (received > MaxInformationFileSize)
             reply->abort();
@@ -429,19 +435,7 @@ void TauAutoUpgrader::DownloadNext()
     FWriteFailed = false;
     FFileStartedMs = QDateTime::currentMSecsSinceEpoch();
 
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setMaximumRedirectsAllowed(MaxRedirects);
-    request.setTransferTimeout(StalledTransferMs);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    FReply = FNetwork->get(request);
-    QNetworkReply* reply = FReply;
-    connect(reply, &QNetworkReply::redirected, this, [reply](const QUrl& target) {
-        if (IsAllowedUpdateAddress(target))
-            emit reply->redirectAllowed();
-        else
-            reply->abort();
-    });
+    QNetworkReply* reply = StartGet(url);
     connect(reply, &QNetworkReply::readyRead, this, &TauAutoUpgrader::FileDataArrived);
     connect(reply, &QNetworkReply::finished, this, [this] {
         FileDataArrived();

@@ -156,6 +156,9 @@ public:
     std::function<void(TauAutoUpgrader* Sender, bool& RestartImediately)> OnEndUpgrade;
 
 private:
+    // A GET under the update rules: redirects only to allowed addresses, stalled
+    // transfers end, nothing from a cache. The reply is also FReply.
+    QNetworkReply* StartGet(const QUrl& url);
     void Post(std::function<void()> step);
     void Deliver(std::function<void()> step);
     void Abandon();

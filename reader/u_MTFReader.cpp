@@ -119,10 +119,10 @@ std::span<const uint8_t> TMTFFileReader::ReadView(int32_t count, int64_t p)
     // damaged stream length can send the walk, must not overflow.
     if (p > end - count) {
         if (p <= end) {
-            // Keep the tail: the walk asks again for what follows what it has seen. Once
-            // the file has delivered its last byte nothing can be refilled behind it, and
-            // moving the tail again on every later step would cost a copy of all that is
-            // still buffered per block.
+            // Keep the tail: the walk asks again for what follows what it has seen. Once a
+            // refill has met the end of the file nothing more comes behind the tail, and
+            // moving it on every later step would copy all that is still buffered once
+            // per block.
             if (!FAtEnd) {
                 const auto tail = static_cast<int32_t>(end - p);
                 std::memmove(FBuffer.get(), FBuffer.get() + (p - FBufferStart), static_cast<size_t>(tail));
@@ -579,23 +579,37 @@ void TMTFReader::ReadRAIDBlock(const TBlock& block)
 // ---------------------------------------------------------------------------------------
 // SQL Server metadata blocks inside the MQCI stream
 
-void TMTFReader::ReadSCINBlock()
+bool TMTFReader::ReadMetadataBlock(const std::u16string& tag, std::span<uint8_t> header, int32_t& declared,
+                                   TBlock& block)
 {
     const int64_t available = FFileSize - FStart;
-    if (available < 288) {
-        AddError(Message(u"Insufficient data for SCIN stream block header.  Required: %d bytes, available: %d bytes",
-                         {288, available}));
-        return;
+    const auto headerSize = static_cast<int64_t>(header.size());
+    if (available < headerSize) {
+        AddError(Message(u"Insufficient data for " + tag + u" stream block header.  Required: %d bytes, available: %d bytes",
+                         {headerSize, available}));
+        return false;
     }
-    std::array<uint8_t, 288> headerBytes{};
-    FBytesRead = FFileReader.Read(288, headerBytes.data(), FStart);
-    const TBlock h{headerBytes};
-    const auto declared = static_cast<int32_t>(h.U32(4));
+    FBytesRead = FFileReader.Read(static_cast<int32_t>(headerSize), header.data(), FStart);
+    declared = static_cast<int32_t>(TBlock{header}.U32(4));
     if (declared > available) {
-        AddError(Message(u"Insufficient data for SCIN stream block.  Required: %d bytes, available: %d bytes",
+        AddError(Message(u"Insufficient data for " + tag + u" stream block.  Required: %d bytes, available: %d bytes",
                          {declared, available}));
-        return;
+        return false;
     }
+    // A size of 2^31 or more reads as negative: no block bytes are read.
+    block = TBlock{declared > 0 ? FFileReader.ReadView(declared, FStart) : std::span<const uint8_t>()};
+    FBytesRead = block.Length();
+    return true;
+}
+
+void TMTFReader::ReadSCINBlock()
+{
+    std::array<uint8_t, 288> headerBytes{};
+    int32_t declared = 0;
+    TBlock block;
+    if (!ReadMetadataBlock(u"SCIN", headerBytes, declared, block))
+        return;
+    const TBlock h{headerBytes};
     TBackupHeader& header = CurrentHeader();
     const uint32_t flags = h.U32(8);
     header.Flags = static_cast<int32_t>(flags);
@@ -641,10 +655,7 @@ void TMTFReader::ReadSCINBlock()
     header.DatabaseVersion = h.U16(94);
     header.BackupSize = static_cast<int64_t>(h.U64(96));
 
-    // The names lie in the block behind the header; a size of 2^31 or more reads as
-    // negative and no block bytes are read.
-    const TBlock block{declared > 0 ? FFileReader.ReadView(declared, FStart) : std::span<const uint8_t>()};
-    FBytesRead = block.Length();
+    // The names lie in the block behind the header, bounded by what was delivered.
     header.DatabaseName = DecodeMTFString(block, block.Length(), 2, TapeAddressAt(h, 104));
     header.ServerName = Utf16ToUtf8(DecodeMTFString(block, block.Length(), 2, TapeAddressAt(h, 108)));
 
@@ -672,23 +683,12 @@ void TMTFReader::ReadSCINBlock()
 
 void TMTFReader::ReadSFGIBlock()
 {
-    const int64_t available = FFileSize - FStart;
-    if (available < 20) {
-        AddError(Message(u"Insufficient data for SFGI stream block header.  Required: %d bytes, available: %d bytes",
-                         {20, available}));
-        return;
-    }
     std::array<uint8_t, 20> headerBytes{};
-    FBytesRead = FFileReader.Read(20, headerBytes.data(), FStart);
-    const TBlock h{headerBytes};
-    const auto declared = static_cast<int32_t>(h.U32(4));
-    if (declared > available) {
-        AddError(Message(u"Insufficient data for SFGI stream block.  Required: %d bytes, available: %d bytes",
-                         {declared, available}));
+    int32_t declared = 0;
+    TBlock block;
+    if (!ReadMetadataBlock(u"SFGI", headerBytes, declared, block))
         return;
-    }
-    const TBlock block{declared > 0 ? FFileReader.ReadView(declared, FStart) : std::span<const uint8_t>()};
-    FBytesRead = block.Length();
+    const TBlock h{headerBytes};
     const std::u16string name = DecodeMTFString(block, block.Length(), 2, TapeAddressAt(h, 16));
     // The table holds names as narrow text would: what that text cannot carry is lost.
     // A database has at most 32,767 filegroups: a longer table is one damaged block
@@ -700,25 +700,14 @@ void TMTFReader::ReadSFGIBlock()
 
 void TMTFReader::ReadSFINBlock()
 {
-    const int64_t available = FFileSize - FStart;
-    if (available < 294) {
-        AddError(Message(u"Insufficient data for SFIN stream block header.  Required: %d bytes, available: %d bytes",
-                         {294, available}));
-        return;
-    }
     std::array<uint8_t, 294> headerBytes{};
-    FBytesRead = FFileReader.Read(294, headerBytes.data(), FStart);
-    const TBlock h{headerBytes};
-    const auto declared = static_cast<int32_t>(h.U32(4));
-    if (declared > available) {
-        AddError(Message(u"Insufficient data for SFIN stream block.  Required: %d bytes, available: %d bytes",
-                         {declared, available}));
+    int32_t declared = 0;
+    TBlock block;
+    if (!ReadMetadataBlock(u"SFIN", headerBytes, declared, block))
         return;
-    }
+    const TBlock h{headerBytes};
     // Names are bounded by the declared size; bytes the read did not deliver read as
     // zero.
-    const TBlock block{declared > 0 ? FFileReader.ReadView(declared, FStart) : std::span<const uint8_t>()};
-    FBytesRead = block.Length();
 
     std::vector<TBackupFile>& files = FSets[FSetIndex].Files;
     if (FFileIndexSet != FSetIndex) {

@@ -132,6 +132,10 @@ private:
     std::unordered_map<int32_t, size_t> FFileIndex;
     int32_t FFileIndexSet = -1;
 
+    // The fixed header of a SQL Server metadata block at FStart (its size is the span's),
+    // its declared size, and the block itself as far as that size; false, with the
+    // error line written, when the file holds less than either.
+    bool ReadMetadataBlock(const std::u16string& tag, std::span<uint8_t> header, int32_t& declared, TBlock& block);
     void FindKnownSets(const std::u16string& FileName);
     void KeepSets();
     TBackupHeader& CurrentHeader() { return FSets[FSetIndex].Header; }
