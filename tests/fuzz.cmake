@@ -11,7 +11,7 @@ add_executable(fuzz_replay
 target_include_directories(fuzz_replay PRIVATE ${TARNWICK_FUZZ_DIR})
 target_link_libraries(fuzz_replay PRIVATE tarnwick_reader tarnwick_common)
 add_test(NAME fuzz.corpus_replay
-         COMMAND fuzz_replay ${TARNWICK_FUZZ_DIR}/seeds ${TARNWICK_FUZZ_DIR}/regressions)
+         COMMAND fuzz_replay ${TARNWICK_FUZZ_DIR}/seeds ${TARNWICK_FUZZ_DIR}/corpus ${TARNWICK_FUZZ_DIR}/regressions)
 
 # Writes the seed corpus (fuzz/seeds) from the fixture builder.
 add_executable(fuzz_make_corpus ${TARNWICK_FUZZ_DIR}/make_Corpus.cpp)
