@@ -173,7 +173,7 @@ int MeasurePeak(const std::string& path, bool keepLog)
         TMTFReader reader;
         reader.FKeepLog = keepLog;
         reader.ReadFile(Utf8ToUtf16(path));
-        benchmark::DoNotOptimize(reader.FSets.data());
+        benchmark::DoNotOptimize(reader.FSets.size());
     }
     std::printf("%lld\n", static_cast<long long>(StatusField("VmHWM:") - idle));
     return 0;

@@ -8,8 +8,8 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
-#include <vector>
 
 // 16 bytes in the Windows GUID layout, as stored in the file.
 using TGUID = std::array<uint8_t, 16>;
@@ -103,10 +103,13 @@ struct TBackupFile {
 
 struct TBackupDetails {
     TBackupHeader Header;
-    std::vector<TBackupFile> Files;  // in the order of each file's first SFIN block
+    // In the order of each file's first SFIN block. Chunked storage: a set may hold
+    // 32,767 files, and a damaged file many more, without one large allocation.
+    std::deque<TBackupFile> Files;
 
     friend bool operator==(const TBackupDetails&, const TBackupDetails&) = default;
 };
 
-// One element per backup set, in file order.
-using TBackupSets = std::vector<TBackupDetails>;
+// One element per backup set, in file order; chunked like Files, since a damaged file
+// can begin a set every few bytes.
+using TBackupSets = std::deque<TBackupDetails>;

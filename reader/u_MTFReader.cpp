@@ -709,7 +709,7 @@ void TMTFReader::ReadSFINBlock()
     // Names are bounded by the declared size; bytes the read did not deliver read as
     // zero.
 
-    std::vector<TBackupFile>& files = FSets[FSetIndex].Files;
+    auto& files = FSets[FSetIndex].Files;
     if (FFileIndexSet != FSetIndex) {
         // File IDs are unique within Files: a file is appended only when its ID is new.
         FFileIndex.clear();
