@@ -3,36 +3,21 @@
 #include "uDateTime.h"
 #include "uDumpJson.h"
 #include "uFixtureBuilder.h"
+#include "uRunCommand.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
 
 namespace {
 
-struct TRun {
-    int Status = -1;
-    std::string Output;
-};
+using TRun = TCommandRun;
 
 TRun Dump(const std::string& arguments)
 {
-    TRun run;
-    const std::string command = std::string(TARNWICK_DUMP) + " " + arguments + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.Output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return RunCommand(std::string(TARNWICK_DUMP) + " " + arguments + " 2>/dev/null");
 }
 
 std::string TwoSetFile(const TTempDir& dir)

@@ -3,6 +3,7 @@
 
 #include "uDumpText.h"
 #include "uFixtureBuilder.h"
+#include "uRunCommand.h"
 #include "uLocaleFormat.h"
 #include "uTextConvert.h"
 #include "u_MTFReader.h"
@@ -85,18 +86,12 @@ struct TRun {
 // tarnwick-dump as a user runs it, in a fixed locale.
 TRun Dump(const TTempDir& dir, const std::string& arguments)
 {
-    TRun run;
     const std::string errors = dir.Path("stderr.txt");
-    const std::string command = "LC_ALL=en_US.UTF-8 " + std::string(TARNWICK_DUMP) + " " + arguments + " 2>'" + errors + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.Output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const TCommandRun command =
+        RunCommand("LC_ALL=en_US.UTF-8 " + std::string(TARNWICK_DUMP) + " " + arguments + " 2>'" + errors + "'");
+    TRun run;
+    run.Status = command.Status;
+    run.Output = command.Output;
     std::ifstream in(errors);
     std::ostringstream text;
     text << in.rdbuf();
