@@ -4,15 +4,20 @@
 
 namespace {
 
-void Normalise(std::vector<uint16_t>& digits)
+// Room for the intermediate results of LSN arithmetic (a 32-bit part times 10^15 has
+// seven digits before it is normalised), kept in place like the digits themselves.
+using TScratch = boost::container::small_vector<uint16_t, 16>;
+
+template <typename TArray>
+void Normalise(TArray& digits)
 {
     while (!digits.empty() && digits.back() == 0)
         digits.pop_back();
 }
 
-std::vector<uint16_t> MagnitudeOf(uint64_t magnitude)
+TBigDigits MagnitudeOf(uint64_t magnitude)
 {
-    std::vector<uint16_t> digits;
+    TBigDigits digits;
     while (magnitude != 0) {
         digits.push_back(static_cast<uint16_t>(magnitude & 0xFFFF));
         magnitude >>= 16;
@@ -21,7 +26,7 @@ std::vector<uint16_t> MagnitudeOf(uint64_t magnitude)
 }
 
 // Compares magnitudes: by digit count first, then from the most significant digit down.
-int CompareMagnitudes(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b)
+int CompareMagnitudes(const TBigDigits& a, const TBigDigits& b)
 {
     if (a.size() != b.size())
         return a.size() < b.size() ? -1 : 1;
@@ -32,11 +37,11 @@ int CompareMagnitudes(const std::vector<uint16_t>& a, const std::vector<uint16_t
     return 0;
 }
 
-std::vector<uint16_t> AddMagnitudes(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b)
+TScratch AddMagnitudes(const TBigDigits& a, const TBigDigits& b)
 {
-    const std::vector<uint16_t>& longer = a.size() >= b.size() ? a : b;
-    const std::vector<uint16_t>& shorter = a.size() >= b.size() ? b : a;
-    std::vector<uint16_t> sum;
+    const TBigDigits& longer = a.size() >= b.size() ? a : b;
+    const TBigDigits& shorter = a.size() >= b.size() ? b : a;
+    TScratch sum;
     sum.reserve(longer.size() + 1);
     uint32_t carry = 0;
     for (size_t i = 0; i < longer.size(); ++i) {
@@ -50,17 +55,22 @@ std::vector<uint16_t> AddMagnitudes(const std::vector<uint16_t>& a, const std::v
 }
 
 // a - b for |a| >= |b|.
-std::vector<uint16_t> SubtractMagnitudes(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b)
+TScratch SubtractMagnitudes(const TBigDigits& a, const TBigDigits& b)
 {
-    std::vector<uint16_t> difference(a);
+    TScratch difference(a.begin(), a.end());
     int32_t borrow = 0;
     for (size_t i = 0; i < difference.size(); ++i) {
         int32_t d = int32_t(difference[i]) - (i < b.size() ? b[i] : 0) - borrow;
         borrow = d < 0 ? 1 : 0;
         difference[i] = static_cast<uint16_t>(d + (borrow ? 65536 : 0));
     }
-    Normalise(difference);
     return difference;
+}
+
+void SetDigits(TBigDigits& digits, TScratch&& value)
+{
+    Normalise(value);
+    digits.assign(value.begin(), value.end());
 }
 
 } // namespace
@@ -83,19 +93,18 @@ TBigInteger FromInt64(int64_t value)
 void Add(TBigInteger& a, const TBigInteger& b)
 {
     if (a.Negative == b.Negative) {
-        a.Digits = AddMagnitudes(a.Digits, b.Digits);
+        SetDigits(a.Digits, AddMagnitudes(a.Digits, b.Digits));
     } else if (CompareMagnitudes(a.Digits, b.Digits) < 0) {
-        a.Digits = SubtractMagnitudes(b.Digits, a.Digits);
+        SetDigits(a.Digits, SubtractMagnitudes(b.Digits, a.Digits));
         a.Negative = b.Negative;
     } else {
-        a.Digits = SubtractMagnitudes(a.Digits, b.Digits);
+        SetDigits(a.Digits, SubtractMagnitudes(a.Digits, b.Digits));
     }
-    Normalise(a.Digits);
 }
 
 void Multiply(TBigInteger& a, const TBigInteger& b)
 {
-    std::vector<uint16_t> product(a.Digits.size() + b.Digits.size() + 1, 0);
+    TScratch product(a.Digits.size() + b.Digits.size() + 1, 0);
     for (size_t j = 0; j < b.Digits.size(); ++j) {
         uint32_t carry = 0;
         for (size_t i = 0; i < a.Digits.size(); ++i) {
@@ -105,15 +114,14 @@ void Multiply(TBigInteger& a, const TBigInteger& b)
         }
         product[j + a.Digits.size()] = static_cast<uint16_t>(carry);
     }
-    Normalise(product);
-    a.Digits = std::move(product);
+    SetDigits(a.Digits, std::move(product));
 }
 
 std::string ToString(const TBigInteger& value)
 {
     if (value.Digits.empty())
         return "0";
-    std::vector<uint16_t> rest(value.Digits);
+    TScratch rest(value.Digits.begin(), value.Digits.end());
     std::string text;
     while (!rest.empty()) {
         uint32_t remainder = 0;

@@ -3,15 +3,22 @@
 // with 32-bit A and B, so its magnitude reaches about 2.2 * 10^24: more than any
 // machine integer holds, and it must be shown to the last digit.
 
+#include <boost/container/small_vector.hpp>
+
 #include <cstdint>
 #include <string>
-#include <vector>
+
+// Six base-65536 digits (96 bits) hold every LSN in place: a backup has some ten LSNs
+// per set and per file, and a damaged file can hold a metadata block every few bytes,
+// so decoding one must not cost a heap allocation. Larger values still work; they
+// move to the heap.
+using TBigDigits = boost::container::small_vector<uint16_t, 6>;
 
 struct TBigInteger {
     bool Negative = false;
     // Magnitude in base 65536, least significant digit first; never ends in a 0 digit,
     // so zero is the empty array whatever Negative says.
-    std::vector<uint16_t> Digits;
+    TBigDigits Digits;
 
     friend bool operator==(const TBigInteger&, const TBigInteger&) = default;
 };

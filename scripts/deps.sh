@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang
-  libicu-dev nlohmann-json3-dev libcli11-dev libsodium-dev
+  libicu-dev libboost-dev nlohmann-json3-dev libcli11-dev libsodium-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation xvfb xauth
