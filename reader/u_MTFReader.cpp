@@ -8,13 +8,18 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
 
 namespace {
 
+// Digits are ASCII, so they widen one for one; no converter needed on a path taken for
+// every log and error line.
 std::u16string Num(int64_t value)
 {
-    return Utf8ToUtf16(std::to_string(value));
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return std::u16string(digits, end);
 }
 
 // Fills the "%d" places of a message in order.
@@ -310,6 +315,7 @@ void TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
         FSoftFilemarkSize = 0;
         FSetEnded = true;
         FFilegroups.clear();
+        FFilegroupIndex.clear();
         FSets.assign(1, TBackupDetails{});
         FSetIndex = 0;
         FFileIndexSet = -1;
@@ -496,6 +502,7 @@ void TMTFReader::ReadSSETBlock(const TBlock& block)
     }
     ++FSSETCount;
     FFilegroups.clear();
+    FFilegroupIndex.clear();
     if (FSSETCount - 1 > FSetIndex) {
         if (!FSetEnded) {
             // The set begun last never ended: what follows still belongs to it.
@@ -693,8 +700,11 @@ void TMTFReader::ReadSFGIBlock()
     // The table holds names as narrow text would: what that text cannot carry is lost.
     // A database has at most 32,767 filegroups: a longer table is one damaged block
     // repeated, and keeping it would let the table grow with the file.
-    if (FFilegroups.size() < MaxFilegroups)
-        FFilegroups.emplace_back(Utf8ToUtf16(Utf16ToUtf8(name)), static_cast<int32_t>(h.U32(12)));
+    if (FFilegroups.size() < MaxFilegroups) {
+        const auto id = static_cast<int32_t>(h.U32(12));
+        FFilegroupIndex.emplace(id, FFilegroups.size());
+        FFilegroups.emplace_back(Utf8ToUtf16(Utf16ToUtf8(name)), id);
+    }
     FStart += static_cast<uint32_t>(declared);
 }
 
@@ -752,8 +762,7 @@ void TMTFReader::ReadSFINBlock()
 
 std::string TMTFReader::GetFilegroupName(int32_t filegroupID) const
 {
-    for (const auto& [name, id] : FFilegroups)
-        if (id == filegroupID)
-            return Utf16ToUtf8(name);
-    return {};
+    // The first filegroup with the ID names it, as a scan of the table in order would.
+    const auto found = FFilegroupIndex.find(filegroupID);
+    return found == FFilegroupIndex.end() ? std::string() : Utf16ToUtf8(FFilegroups[found->second].first);
 }

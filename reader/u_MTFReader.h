@@ -131,6 +131,9 @@ private:
     // 32,767 files, and each SFIN block looks its file up.
     std::unordered_map<int32_t, size_t> FFileIndex;
     int32_t FFileIndexSet = -1;
+    // Filegroup ID -> its first place in FFilegroups, so that naming a file's filegroup
+    // does not scan a table of up to 32,767 entries once per SFIN block.
+    std::unordered_map<int32_t, size_t> FFilegroupIndex;
 
     // The fixed header of a SQL Server metadata block at FStart (its size is the span's),
     // its declared size, and the block itself as far as that size; false, with the
