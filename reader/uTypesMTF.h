@@ -9,6 +9,8 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
+#include <memory>
 #include <string>
 
 // 16 bytes in the Windows GUID layout, as stored in the file.
@@ -101,11 +103,71 @@ struct TBackupFile {
     friend bool operator==(const TBackupFile&, const TBackupFile&) = default;
 };
 
+// The files of one set, in the order of each file's first SFIN block.
+// Chunked storage: a set may hold 32,767 files, and a damaged file many more, without
+// one large allocation. Copies share one list until one of them is changed: the reader
+// keeps a copy of every set it has read besides the sets of the last read, and two full
+// lists of a large set would double its memory. A reference got from a non-const
+// accessor is only good until the list is next copied.
+class TBackupFiles {
+public:
+    using TList = std::deque<TBackupFile>;
+    using value_type = TBackupFile;
+    using size_type = size_t;
+    using iterator = TList::iterator;
+    using const_iterator = TList::const_iterator;
+
+    TBackupFiles() = default;
+    TBackupFiles(std::initializer_list<TBackupFile> files) : FList(std::make_shared<TList>(files)) {}
+
+    [[nodiscard]] size_t size() const { return FList ? FList->size() : 0; }
+    [[nodiscard]] bool empty() const { return size() == 0; }
+
+    const_iterator begin() const { return List().begin(); }
+    const_iterator end() const { return List().end(); }
+    iterator begin() { return Own().begin(); }
+    iterator end() { return Own().end(); }
+
+    const TBackupFile& operator[](size_t i) const { return List()[i]; }
+    TBackupFile& operator[](size_t i) { return Own()[i]; }
+    const TBackupFile& at(size_t i) const { return List().at(i); }
+    TBackupFile& at(size_t i) { return Own().at(i); }
+    const TBackupFile& front() const { return List().front(); }
+    const TBackupFile& back() const { return List().back(); }
+    TBackupFile& back() { return Own().back(); }
+
+    void push_back(TBackupFile file) { Own().push_back(std::move(file)); }
+    TBackupFile& emplace_back() { return Own().emplace_back(); }
+    void resize(size_t count) { Own().resize(count); }
+    void clear() { FList.reset(); }
+
+    friend bool operator==(const TBackupFiles& a, const TBackupFiles& b)
+    {
+        return a.FList == b.FList || a.List() == b.List();
+    }
+
+private:
+    const TList& List() const
+    {
+        static const TList none;
+        return FList ? *FList : none;
+    }
+    // The list this object may change: its own, copied first if another object shares it.
+    TList& Own()
+    {
+        if (!FList)
+            FList = std::make_shared<TList>();
+        else if (FList.use_count() > 1)
+            FList = std::make_shared<TList>(*FList);
+        return *FList;
+    }
+
+    std::shared_ptr<TList> FList;
+};
+
 struct TBackupDetails {
     TBackupHeader Header;
-    // In the order of each file's first SFIN block. Chunked storage: a set may hold
-    // 32,767 files, and a damaged file many more, without one large allocation.
-    std::deque<TBackupFile> Files;
+    TBackupFiles Files;
 
     friend bool operator==(const TBackupDetails&, const TBackupDetails&) = default;
 };

@@ -226,6 +226,26 @@ TEST(Walk, ASecondReadOfTheSameFileComesFromMemory)
     EXPECT_EQ(r.Log(), (std::vector<std::string>{"ReadFile started", "ReadFile ended"}));
 }
 
+// The sets handed out and the reader's kept copy share their file lists until one is
+// changed: what a caller does to the sets it got must not reach a later read, nor a
+// copy it took before.
+TEST(Walk, ChangingTheSetsReadChangesNoOtherCopy)
+{
+    TFixtureBuilder b;
+    b.MediaHeader();
+    b.BackupSet();
+    TReadResult r = ReadBuilt(b);
+    const TBackupSets first = r.Sets();
+    ASSERT_EQ(first.at(0).Files.size(), 2u);
+    TBackupFiles& files = r.Reader->FSets[0].Files;
+    files[0].LogicalName = u"changed";
+    files.push_back({});
+    EXPECT_EQ(r.Sets()[0].Files.size(), 3u);
+    EXPECT_NE(first[0].Files[0].LogicalName, u"changed");
+    r.Reader->ReadFile(u"backup.bak");
+    EXPECT_EQ(r.Sets(), first);
+}
+
 TEST(MTFString, BoundsAndStringTypes)
 {
     struct TCase {
