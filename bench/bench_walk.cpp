@@ -5,7 +5,9 @@
 //
 // The files are generated once into a temporary folder: a 20 GiB sparse file whose body
 // is one stream the walk steps over, 50,000 small blocks, a set with 32,767 database
-// files (the most a database can have), and 1,000 appended backup sets.
+// files (the most a database can have), and 1,000 appended backup sets. Two damaged
+// files of 1 MiB show the worst case of metadata work per byte: a SCIN block header
+// every 8 bytes, and 32,767 filegroups followed by an SFIN block header every 8 bytes.
 
 #include "uFixtureBuilder.h"
 #include "uTextConvert.h"
@@ -16,6 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -120,6 +123,40 @@ std::string ThousandSetsFile()
     return path;
 }
 
+// Block headers whose declared size is 8 bytes, so that each one's fixed header reaches
+// over the next ones and the walk meets a metadata block every 8 bytes.
+void RepeatEvery8Bytes(TFixtureBuilder& b, char const (&tag)[5], int64_t untilSize)
+{
+    const uint8_t block[8] = {uint8_t(tag[0]), uint8_t(tag[1]), uint8_t(tag[2]), uint8_t(tag[3]), 8, 0, 0, 0};
+    while (b.Size() + 8 <= untilSize)
+        b.Raw(block);
+}
+
+std::string OverlappingScinFile()
+{
+    const std::string path = Folder().Path("scin-every-8-bytes.bak");
+    TFixtureBuilder b;
+    b.MediaHeader();
+    b.Sset();
+    RepeatEvery8Bytes(b, "SCIN", 1048576);
+    b.WriteTo(path);
+    return path;
+}
+
+std::string FilegroupsThenSfinFile()
+{
+    const std::string path = Folder().Path("filegroups-then-sfin.bak");
+    TFixtureBuilder b;
+    b.MediaHeader();
+    b.Sset();
+    b.Scin();
+    for (int32_t id = 1; id <= 32767; ++id)
+        b.Sfgi(id, u"D");
+    RepeatEvery8Bytes(b, "SFIN", std::max<int64_t>(b.Size() + 65536, 1048576));
+    b.WriteTo(path);
+    return path;
+}
+
 const std::string& File(const std::string& name)
 {
     static std::map<std::string, std::string> files;
@@ -128,6 +165,8 @@ const std::string& File(const std::string& name)
         std::string path = name == "sparse"  ? SparseFile()
                            : name == "small" ? SmallBlocksFile()
                            : name == "files" ? ManyFilesFile()
+                           : name == "scin"  ? OverlappingScinFile()
+                           : name == "sfin"  ? FilegroupsThenSfinFile()
                                              : ThousandSetsFile();
         it = files.emplace(name, std::move(path)).first;
     }
@@ -206,6 +245,8 @@ BENCHMARK_CAPTURE(BM_Walk, files_32767, std::string("files"), false)->Unit(bench
 BENCHMARK_CAPTURE(BM_Walk, files_32767_with_log, std::string("files"), true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Walk, sets_1000, std::string("sets"), false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Walk, sets_1000_with_log, std::string("sets"), true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, damaged_scin_every_8_bytes, std::string("scin"), false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, damaged_filegroups_then_sfin, std::string("sfin"), false)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
