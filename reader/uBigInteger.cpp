@@ -90,6 +90,17 @@ TBigInteger FromInt64(int64_t value)
     return result;
 }
 
+TBigInteger FromMagnitude(bool negative, uint64_t high, uint64_t low)
+{
+    TBigInteger result;
+    result.Negative = negative;
+    for (uint64_t part : {low, high})
+        for (int i = 0; i < 4; ++i, part >>= 16)
+            result.Digits.push_back(static_cast<uint16_t>(part & 0xFFFF));
+    Normalise(result.Digits);
+    return result;
+}
+
 void Add(TBigInteger& a, const TBigInteger& b)
 {
     if (a.Negative == b.Negative) {

@@ -25,6 +25,8 @@ struct TBigInteger {
 
 [[nodiscard]] TBigInteger FromInt32(int32_t value);
 [[nodiscard]] TBigInteger FromInt64(int64_t value);
+// The value -(high * 2^64 + low) if negative, else high * 2^64 + low.
+[[nodiscard]] TBigInteger FromMagnitude(bool negative, uint64_t high, uint64_t low);
 // a := a + b, with signs.
 void Add(TBigInteger& a, const TBigInteger& b);
 // a := a * b for a non-negative b; the result keeps the sign of a.

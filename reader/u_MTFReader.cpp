@@ -202,11 +202,29 @@ TGUID TMTFReader::TBlock::Guid(size_t offset) const
 
 TBigInteger DecodeLSN(int32_t A, int32_t B, uint16_t C)
 {
-    TBigInteger r = FromInt32(A);
-    Multiply(r, FromInt64(1000000000000000LL));
-    Add(r, FromInt64(static_cast<int64_t>(B) * 100000));
-    Add(r, FromInt64(C));
-    return r;
+    // A * 10^15 + B * 10^5 + C takes up to 82 bits. The part of B and C fits 64 bits;
+    // |A| * 10^15 is worked out in 32-bit pieces, and the two are joined by sign and
+    // magnitude. A damaged file can hold a metadata block every few bytes, each with
+    // several LSNs, so this avoids general big-integer arithmetic.
+    const int64_t rest = static_cast<int64_t>(B) * 100000 + C;  // |rest| < 2^48
+    if (A == 0)
+        return FromInt64(rest);
+    constexpr uint64_t Scale = 1000000000000000ULL;  // 10^15 < 2^50
+    const uint64_t a = A < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(A)) : static_cast<uint64_t>(A);
+    const uint64_t lowProduct = a * (Scale & 0xFFFFFFFF);                   // < 2^64
+    const uint64_t highProduct = a * (Scale >> 32) + (lowProduct >> 32);    // < 2^50
+    uint64_t low = (highProduct << 32) | (lowProduct & 0xFFFFFFFF);
+    uint64_t high = highProduct >> 32;
+    // |A| * 10^15 >= 10^15 > |rest|: the sign is A's, and a difference stays positive.
+    const uint64_t r = rest < 0 ? static_cast<uint64_t>(-rest) : static_cast<uint64_t>(rest);
+    if ((rest < 0) == (A < 0)) {
+        low += r;
+        high += low < r ? 1 : 0;
+    } else {
+        high -= low < r ? 1 : 0;
+        low -= r;
+    }
+    return FromMagnitude(A < 0, high, low);
 }
 
 TMTFReader::TMTFReader(std::shared_ptr<TPlatformFileApi> api) : FFileReader(std::move(api)) {}
@@ -641,8 +659,10 @@ void TMTFReader::ReadSCINBlock()
     (void)DecodeMTFDate(headerBytes.data() + 82);  // the end date comes from the ESET block
 
     const uint8_t letter = h.U8(87);
-    header.BackupTypeCode =
-        letter == 0 ? std::string() : Utf16ToUtf8(Windows1252ToUtf16(std::string(1, static_cast<char>(letter))));
+    // The type code is an ASCII letter in every real backup; other bytes are Windows-1252.
+    header.BackupTypeCode = letter == 0    ? std::string()
+                            : letter < 0x80 ? std::string(1, static_cast<char>(letter))
+                                            : Utf16ToUtf8(Windows1252ToUtf16(std::string(1, static_cast<char>(letter))));
     struct TBackupKind {
         char Letter;
         int32_t Type;
