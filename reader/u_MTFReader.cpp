@@ -246,6 +246,14 @@ void TMTFReader::AddLog(const std::u16string& text)
         FLogLines.push_back(LocaleFormat().NowText() + u": " + text);
 }
 
+// The walk logs the position of every block; the line is only built when the log is
+// kept, so that a read without the log spends nothing on it.
+void TMTFReader::AddPositionLog(std::u16string_view label)
+{
+    if (FKeepLog)
+        AddLog(std::u16string(label) + Num(FStart));
+}
+
 std::u16string TMTFReader::DecodeMTFString(const TBlock& block, int64_t bound, int stringType, TTapeAddress address)
 {
     const int64_t size = address.Size;
@@ -379,7 +387,7 @@ void TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
 
 void TMTFReader::ReadBlock()
 {
-    AddLog(u"ReadBlock.Start       : " + Num(FStart));
+    AddPositionLog(u"ReadBlock.Start       : ");
     uint8_t tag[4] = {};
     FBytesRead = FFileReader.Read(4, tag, FStart);
     if (FBytesRead < 4) {
@@ -405,7 +413,7 @@ void TMTFReader::ReadBlock()
 
 void TMTFReader::ReadCommonBlock()
 {
-    AddLog(u"ReadCommonBlock.FStart: " + Num(FStart));
+    AddPositionLog(u"ReadCommonBlock.FStart: ");
     const int64_t available = FFileSize - FStart;
     if (available < 52) {
         AddError(Message(u"Insufficient data for common block header.  Required: %d bytes, available: %d bytes",
@@ -444,7 +452,7 @@ void TMTFReader::ReadCommonBlock()
 
 void TMTFReader::ReadStreamBlock()
 {
-    AddLog(u"ReadStreamBlock.FStart: " + Num(FStart));
+    AddPositionLog(u"ReadStreamBlock.FStart: ");
     const int64_t available = FFileSize - FStart;
     if (available < 22) {
         AddError(Message(u"Insufficient data for stream block.  Required: %d bytes, available: %d bytes",
@@ -454,30 +462,33 @@ void TMTFReader::ReadStreamBlock()
     const TBlock header{FFileReader.ReadView(TMTFFileReader::RefillSize, FStart)};
     FBytesRead = header.Length();
     const uint8_t id[4] = {header.U8(0), header.U8(1), header.U8(2), header.U8(3)};
-    const std::u16string logText = u"Read" + TagText(id) + u"Block.FStart   :" + Num(FStart);
+    const auto logBlock = [this, &id] {
+        if (FKeepLog)
+            AddLog(u"Read" + TagText(id) + u"Block.FStart   :" + Num(FStart));
+    };
 
     if (TagIs(id, "MSCI") || TagIs(id, "MSDA") || TagIs(id, "MSTL") || TagIs(id, "MSLS")) {
-        AddLog(logText);
+        logBlock();
         // These streams are stepped over by the low 16 bits of their length only, and
         // the remainder modulo 4 is added rather than padded to the next multiple; real
         // files place the next header exactly there.
         const uint16_t w = header.U16(8);
         FStart += w + (w % 4);
     } else if (TagIs(id, "MQCI")) {
-        AddLog(logText);
+        logBlock();
         // The SQL Server metadata blocks follow the header directly.
         FStart += 22;
     } else if (TagIs(id, "SCIN")) {
-        AddLog(logText);
+        logBlock();
         ReadSCINBlock();
     } else if (TagIs(id, "SFGI")) {
-        AddLog(logText);
+        logBlock();
         ReadSFGIBlock();
     } else if (TagIs(id, "SFIN")) {
-        AddLog(logText);
+        logBlock();
         ReadSFINBlock();
     } else {
-        AddLog(logText);
+        logBlock();
         // All 64 bits of the length count, with the sum taken as a signed number; a
         // length so large that it wraps moves the position backwards and ends the walk.
         const auto n = static_cast<int64_t>(22 + header.U64(8));
@@ -491,7 +502,7 @@ void TMTFReader::ReadStreamBlock()
 
 void TMTFReader::ReadTAPEBlock(const TBlock& block)
 {
-    AddLog(u"ReadTAPEBlock.FStart   :" + Num(FStart));
+    AddPositionLog(u"ReadTAPEBlock.FStart   :");
     if (block.Length() < 94) {
         AddError(Message(u"Insufficient data for tape header block.  Required: %d bytes, available: %d bytes",
                          {94, block.Length()}));
@@ -512,7 +523,7 @@ void TMTFReader::ReadTAPEBlock(const TBlock& block)
 
 void TMTFReader::ReadSSETBlock(const TBlock& block)
 {
-    AddLog(u"ReadSSETBlock.FStart   :" + Num(FStart));
+    AddPositionLog(u"ReadSSETBlock.FStart   :");
     if (block.Length() < 98) {
         AddError(Message(u"Insufficient data for tape header block.  Required: %d bytes, available: %d bytes",
                          {98, block.Length()}));
@@ -553,7 +564,7 @@ void TMTFReader::ReadSSETBlock(const TBlock& block)
 
 void TMTFReader::ReadVOLBBlock(const TBlock& block)
 {
-    AddLog(u"ReadVOLBBlock.FStart   :" + Num(FStart));
+    AddPositionLog(u"ReadVOLBBlock.FStart   :");
     if (block.Length() < 73) {
         AddError(Message(u"Insufficient data for VOLB block.  Required: %d bytes, available: %d bytes",
                          {73, block.Length()}));
@@ -566,7 +577,7 @@ void TMTFReader::ReadVOLBBlock(const TBlock& block)
 
 void TMTFReader::ReadESETBlock(const TBlock& block)
 {
-    AddLog(u"ReadESETBlock.FStart   :" + Num(FStart));
+    AddPositionLog(u"ReadESETBlock.FStart   :");
     if (block.Length() < 85) {
         AddError(Message(u"Insufficient data for ESET block.  Required: %d bytes, available: %d bytes",
                          {85, block.Length()}));
@@ -578,7 +589,7 @@ void TMTFReader::ReadESETBlock(const TBlock& block)
 
 void TMTFReader::ReadSFMBBlock(const TBlock& block)
 {
-    AddLog(u"ReadSFMBBlock.FStart   :" + Num(FStart));
+    AddPositionLog(u"ReadSFMBBlock.FStart   :");
     if (block.Length() < 60)
         AddError(Message(u"Insufficient data for tape header block.  Required: %d bytes, available: %d bytes",
                          {60, block.Length()}));
@@ -586,7 +597,7 @@ void TMTFReader::ReadSFMBBlock(const TBlock& block)
 
 void TMTFReader::ReadRAIDBlock(const TBlock& block)
 {
-    AddLog(u"ReadRAIDBlock.FStart   :" + Num(FStart));
+    AddPositionLog(u"ReadRAIDBlock.FStart   :");
     if (block.Length() < 56) {
         AddError(Message(u"Insufficient data for RAID header block.  Required: %d bytes, available: %d bytes",
                          {56, block.Length()}));

@@ -75,6 +75,9 @@ public:
 
     void AddError(const std::u16string& text);
     void AddLog(const std::u16string& text);
+    // Logs a label followed by the walk position, building the line only when the log
+    // is kept.
+    void AddPositionLog(std::u16string_view label);
 
     // A block as the descriptor handlers see it: the bytes delivered from its first
     // byte on, reading as zero beyond them.
