@@ -462,33 +462,25 @@ void TMTFReader::ReadStreamBlock()
     const TBlock header{FFileReader.ReadView(TMTFFileReader::RefillSize, FStart)};
     FBytesRead = header.Length();
     const uint8_t id[4] = {header.U8(0), header.U8(1), header.U8(2), header.U8(3)};
-    const auto logBlock = [this, &id] {
-        if (FKeepLog)
-            AddLog(u"Read" + TagText(id) + u"Block.FStart   :" + Num(FStart));
-    };
+    if (FKeepLog)
+        AddLog(u"Read" + TagText(id) + u"Block.FStart   :" + Num(FStart));
 
     if (TagIs(id, "MSCI") || TagIs(id, "MSDA") || TagIs(id, "MSTL") || TagIs(id, "MSLS")) {
-        logBlock();
         // These streams are stepped over by the low 16 bits of their length only, and
         // the remainder modulo 4 is added rather than padded to the next multiple; real
         // files place the next header exactly there.
         const uint16_t w = header.U16(8);
         FStart += w + (w % 4);
     } else if (TagIs(id, "MQCI")) {
-        logBlock();
         // The SQL Server metadata blocks follow the header directly.
         FStart += 22;
     } else if (TagIs(id, "SCIN")) {
-        logBlock();
         ReadSCINBlock();
     } else if (TagIs(id, "SFGI")) {
-        logBlock();
         ReadSFGIBlock();
     } else if (TagIs(id, "SFIN")) {
-        logBlock();
         ReadSFINBlock();
     } else {
-        logBlock();
         // All 64 bits of the length count, with the sum taken as a signed number; a
         // length so large that it wraps moves the position backwards and ends the walk.
         const auto n = static_cast<int64_t>(22 + header.U64(8));
