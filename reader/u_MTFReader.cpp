@@ -764,7 +764,9 @@ void TMTFReader::ReadSFINBlock()
     default: break;
     }
     file->FilegroupID = static_cast<int32_t>(h.U32(36));
-    file->FilegroupName = Utf8ToUtf16(GetFilegroupName(file->FilegroupID));
+    // The table already holds each name as it comes back from narrow text, so it is
+    // taken as it stands rather than narrowed and widened again for every SFIN block.
+    file->FilegroupName = FilegroupNameOf(file->FilegroupID);
     file->Size = static_cast<int64_t>(h.U64(40));
     file->LogicalName = DecodeMTFString(block, declared, 2, TapeAddressAt(h, 48));
     file->PhysicalName = DecodeMTFString(block, declared, 2, TapeAddressAt(h, 52));
@@ -785,7 +787,12 @@ void TMTFReader::ReadSFINBlock()
 
 std::string TMTFReader::GetFilegroupName(int32_t filegroupID) const
 {
+    return Utf16ToUtf8(FilegroupNameOf(filegroupID));
+}
+
+std::u16string TMTFReader::FilegroupNameOf(int32_t filegroupID) const
+{
     // The first filegroup with the ID names it, as a scan of the table in order would.
     const auto found = FFilegroupIndex.find(filegroupID);
-    return found == FFilegroupIndex.end() ? std::string() : Utf16ToUtf8(FFilegroups[found->second].first);
+    return found == FFilegroupIndex.end() ? std::u16string() : FFilegroups[found->second].first;
 }

@@ -124,6 +124,7 @@ public:
     void ReadSFGIBlock();
     void ReadSFINBlock();
     [[nodiscard]] std::string GetFilegroupName(int32_t filegroupID) const;
+    [[nodiscard]] std::u16string FilegroupNameOf(int32_t filegroupID) const;
 
     // Called with FStart before every step of the walk; the fuzzer checks with it that
     // the walk only moves forward.
