@@ -16,7 +16,8 @@ int main(int argc, char* argv[])
     SetLocaleFormat(MakeIcuLocaleFormat(QLocale::system().name().toStdString()));
 
     TfrmMain frmMain(QApplication::arguments().mid(1));
-    QObject::connect(&frmMain, &TfrmMain::AboutRequested, &frmMain, [&frmMain] { ShowAboutWindow(&frmMain); });
+    QObject::connect(&frmMain, &TfrmMain::AboutRequested, &frmMain,
+                     [&frmMain] { ShowAboutWindow(&frmMain); });
     QObject::connect(&frmMain, &TfrmMain::CheckForUpdatesRequested, &frmMain,
                      [&frmMain] { ShowCheckForUpdatesWindow(&frmMain); });
     frmMain.show();

@@ -188,8 +188,8 @@ int64_t StatusField(const char* field)
 // again with --peak-memory, so that nothing an earlier read left in the heap hides it.
 int64_t PeakAboveIdleKiB(const std::string& path, bool keepLog)
 {
-    const std::string command = "/proc/" + std::to_string(getpid()) + "/exe --peak-memory '" + path + "' " +
-                                (keepLog ? "1" : "0");
+    const std::string command =
+        "/proc/" + std::to_string(getpid()) + "/exe --peak-memory '" + path + "' " + (keepLog ? "1" : "0");
     FILE* pipe = popen(command.c_str(), "r");
     long long kib = -1;
     if (pipe) {
@@ -210,9 +210,9 @@ int MeasurePeak(const std::string& path, bool keepLog)
     const int64_t idle = StatusField("VmRSS:");
     {
         TMTFReader reader;
-        reader.FKeepLog = keepLog;
+        reader.SetKeepLog(keepLog);
         reader.ReadFile(Utf8ToUtf16(path));
-        benchmark::DoNotOptimize(reader.FSets.size());
+        benchmark::DoNotOptimize(reader.Sets().size());
     }
     std::printf("%lld\n", static_cast<long long>(StatusField("VmHWM:") - idle));
     return 0;
@@ -224,13 +224,13 @@ void BM_Walk(benchmark::State& state, const std::string& name, bool keepLog)
     size_t sets = 0, files = 0, errors = 0;
     for (auto _ : state) {
         TMTFReader reader;
-        reader.FKeepLog = keepLog;
+        reader.SetKeepLog(keepLog);
         reader.ReadFile(Utf8ToUtf16(path));
-        sets = reader.FSets.size();
+        sets = reader.Sets().size();
         files = 0;
-        for (const auto& set : reader.FSets)
+        for (const auto& set : reader.Sets())
             files += set.Files.size();
-        errors = reader.FErrorLines.size();
+        errors = reader.ErrorLines().size();
     }
     state.counters["sets"] = static_cast<double>(sets);
     state.counters["files"] = static_cast<double>(files);
@@ -240,15 +240,18 @@ void BM_Walk(benchmark::State& state, const std::string& name, bool keepLog)
 
 BENCHMARK_CAPTURE(BM_Walk, sparse_20GiB, std::string("sparse"), false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Walk, small_blocks_50000, std::string("small"), false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Walk, small_blocks_50000_with_log, std::string("small"), true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, small_blocks_50000_with_log, std::string("small"), true)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Walk, files_32767, std::string("files"), false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Walk, files_32767_with_log, std::string("files"), true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Walk, sets_1000, std::string("sets"), false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Walk, sets_1000_with_log, std::string("sets"), true)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Walk, damaged_scin_every_8_bytes, std::string("scin"), false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Walk, damaged_filegroups_then_sfin, std::string("sfin"), false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, damaged_scin_every_8_bytes, std::string("scin"), false)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, damaged_filegroups_then_sfin, std::string("sfin"), false)
+    ->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -17,7 +17,7 @@ constexpr int ExitRead = 0;
 constexpr int ExitNotOpened = 1;
 constexpr int ExitUsage = 2;
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -46,24 +46,23 @@ int main(int argc, char** argv)
     int status = ExitRead;
     nlohmann::ordered_json documents = nlohmann::ordered_json::array();
     for (const std::string& file : files) {
-        TMTFReader reader;
-        reader.FKeepLog = log;
-        reader.ReadFile(Utf8ToUtf16(file));
+        TReadOptions options;
+        options.KeepLog = log;
+        const TBackupFileReport report = ReadBackupFile(Utf8ToUtf16(file), options);
         if (log)
-            for (const std::u16string& line : reader.FLogLines)
+            for (const std::u16string& line : report.LogLines)
                 std::cerr << Utf16ToUtf8(line) << '\n';
-        // A file that opened always yields at least one set.
-        if (reader.FSets.empty())
+        if (!report.Opened)
             status = ExitNotOpened;
         if (json) {
-            documents.push_back(BackupSetsToJson(file, reader.FSets, reader.FErrorLines));
+            documents.push_back(BackupSetsToJson(file, report.Sets, report.ErrorLines));
             continue;
         }
         // The tree as the window shows it; several files are told apart by their names.
         if (files.size() > 1)
             std::cout << (&file == &files.front() ? "" : "\n") << file << '\n';
-        std::cout << DumpText(reader.FSets);
-        for (const std::u16string& line : reader.FErrorLines)
+        std::cout << DumpText(report.Sets);
+        for (const std::u16string& line : report.ErrorLines)
             std::cerr << file << ": " << Utf16ToUtf8(line) << '\n';
     }
     if (!json)

@@ -41,12 +41,12 @@ std::string ToHex(const unsigned char* bytes, std::size_t size)
     return hex;
 }
 
-template <std::size_t N>
-bool FromHex(const std::string& hex, std::array<unsigned char, N>& out)
+template <std::size_t N> bool FromHex(const std::string& hex, std::array<unsigned char, N>& out)
 {
     std::size_t length = 0;
     return hex.size() == N * 2 &&
-           sodium_hex2bin(out.data(), N, hex.data(), hex.size(), nullptr, &length, nullptr) == 0 && length == N;
+           sodium_hex2bin(out.data(), N, hex.data(), hex.size(), nullptr, &length, nullptr) == 0 &&
+           length == N;
 }
 
 std::optional<std::string> ReadFile(const std::string& path)
@@ -134,7 +134,8 @@ int Info(const std::string& secretPath, const std::string& version, const std::s
                         {"size", bytes->size()},
                         {"signature", ToHex(signature.data(), signature.size())}});
     }
-    const nlohmann::json document = {{"format", 1}, {"version", version}, {"message", *history}, {"files", list}};
+    const nlohmann::json document = {
+        {"format", 1}, {"version", version}, {"message", *history}, {"files", list}};
     std::string text;
     try {
         text = document.dump(2) + "\n";
@@ -176,9 +177,9 @@ int Verify(const std::string& publicHex, const std::string& infoPath, const std:
             Signature signature{};
             const bool good = bytes && bytes->size() == file.at("size").get<std::uint64_t>() &&
                               FromHex(file.at("signature").get<std::string>(), signature) &&
-                              crypto_sign_verify_detached(signature.data(),
-                                                          reinterpret_cast<const unsigned char*>(bytes->data()),
-                                                          bytes->size(), publicKey.data()) == 0;
+                              crypto_sign_verify_detached(
+                                  signature.data(), reinterpret_cast<const unsigned char*>(bytes->data()),
+                                  bytes->size(), publicKey.data()) == 0;
             std::cout << (good ? "good " : "BAD  ") << url << " (" << path << ")\n";
             failures += good ? 0 : 1;
         }
@@ -189,7 +190,7 @@ int Verify(const std::string& publicHex, const std::string& infoPath, const std:
     return failures == 0 ? 0 : 1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -201,8 +202,9 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
 
     std::string secretPath;
-    auto* keygen = app.add_subcommand("keygen", "make a key pair: the secret key into a new file, the public key "
-                                                "(for TARNWICK_UPDATE_PUBLIC_KEY) to standard output");
+    auto* keygen =
+        app.add_subcommand("keygen", "make a key pair: the secret key into a new file, the public key "
+                                     "(for TARNWICK_UPDATE_PUBLIC_KEY) to standard output");
     keygen->add_option("--secret-key", secretPath, "file for the secret key (must not exist)")->required();
 
     std::string version, historyPath, outputPath;
@@ -210,16 +212,19 @@ int main(int argc, char** argv)
     auto* info = app.add_subcommand("info", "write an update information file with signed file entries");
     info->add_option("--secret-key", secretPath, "secret key file from keygen")->required();
     info->add_option("--version", version, "the announced version, e.g. 1.4.0.20")->required();
-    info->add_option("--history", historyPath, "HTML version history (UTF-8) with version markers")->required();
+    info->add_option("--history", historyPath, "HTML version history (UTF-8) with version markers")
+        ->required();
     info->add_option("--file", files, "ADDRESS=PATH of a file to download; the first is the setup program")
         ->required();
     info->add_option("--output", outputPath, "the update information file to write")->required();
 
     std::string publicHex, infoPath, folder;
-    auto* verify = app.add_subcommand("verify", "check the files of an update information file against the key");
+    auto* verify =
+        app.add_subcommand("verify", "check the files of an update information file against the key");
     verify->add_option("--public-key", publicHex, "the public key, 64 hex digits")->required();
     verify->add_option("--info", infoPath, "the update information file")->required();
-    verify->add_option("--dir", folder, "folder holding the files under their address's last name")->required();
+    verify->add_option("--dir", folder, "folder holding the files under their address's last name")
+        ->required();
 
     CLI11_PARSE(app, argc, argv);
     if (keygen->parsed())

@@ -14,8 +14,8 @@ ordered_json DateToJson(TDateTime value)
         return nullptr;
     const TDateTimeParts p = DecodeDateTime(value);
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", p.Year, p.Month, p.Day, p.Hour, p.Minute,
-                  p.Second);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", p.Year, p.Month, p.Day, p.Hour,
+                  p.Minute, p.Second);
     return text;
 }
 
@@ -108,7 +108,7 @@ ordered_json FileToJson(const TBackupFile& f)
     return j;
 }
 
-} // namespace
+}  // namespace
 
 ordered_json BackupSetsToJson(const std::string& file, const TBackupSets& sets,
                               const std::vector<std::u16string>& errors)

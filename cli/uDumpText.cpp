@@ -20,14 +20,15 @@ size_t Width(const std::u16string& text)
     return width;
 }
 
-} // namespace
+}  // namespace
 
 std::string DumpText(const std::vector<TBackupTreeRow>& rows)
 {
     size_t labelColumn = 0;
     for (const TBackupTreeRow& row : rows)
         if (!row.Value.empty())
-            labelColumn = std::max(labelColumn, IndentPerLevel * static_cast<size_t>(row.Level) + Width(row.Label));
+            labelColumn =
+                std::max(labelColumn, IndentPerLevel * static_cast<size_t>(row.Level) + Width(row.Label));
 
     std::string text;
     for (const TBackupTreeRow& row : rows) {

@@ -216,7 +216,7 @@ const std::vector<TSeed>& Seeds()
     return seeds;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

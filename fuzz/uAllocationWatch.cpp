@@ -23,7 +23,7 @@ void NoteAllocation(size_t size)
     }
 }
 
-} // namespace
+}  // namespace
 
 #ifdef TARNWICK_ALLOCATION_HOOKS
 // Under the sanitizers every malloc and every operator new passes the allocator's hooks,
@@ -38,7 +38,7 @@ void MallocHook(const volatile void*, size_t size)
 }
 void FreeHook(const volatile void*) {}
 const bool HooksInstalled = __sanitizer_install_malloc_and_free_hooks(MallocHook, FreeHook) != 0;
-} // namespace
+}  // namespace
 
 bool AllocationWatchActive()
 {

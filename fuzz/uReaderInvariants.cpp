@@ -84,7 +84,7 @@ bool Matches(std::u16string_view pattern, std::u16string_view line)
     return line.empty();
 }
 
-} // namespace
+}  // namespace
 
 bool IsReaderErrorLine(std::u16string_view line)
 {
@@ -110,15 +110,16 @@ struct TRun {
     size_t Steps = 0;
 };
 
-TRun ReadOnce(const std::shared_ptr<TMemoryFileApi>& api, size_t size, bool keepLog, std::vector<std::string>& broken)
+TRun ReadOnce(const std::shared_ptr<TMemoryFileApi>& api, size_t size, bool keepLog,
+              std::vector<std::string>& broken)
 {
     TRun run;
     run.Reader = std::make_unique<TMTFReader>(api);
-    run.Reader->FKeepLog = keepLog;
+    run.Reader->SetKeepLog(keepLog);
     int64_t previous = -1;
     bool backwards = false;
     int64_t backwardsFrom = 0, backwardsTo = 0;
-    run.Reader->FOnStep = [&](int64_t start) {
+    run.Reader->SetOnStep([&](int64_t start) {
         if (start <= previous && !backwards) {
             backwards = true;
             backwardsFrom = previous;
@@ -126,12 +127,12 @@ TRun ReadOnce(const std::shared_ptr<TMemoryFileApi>& api, size_t size, bool keep
         }
         previous = start;
         ++run.Steps;
-    };
+    });
 
     ResetAllocationWatch();
     run.Reader->ReadFile(InputPath, true, true);
     const size_t largest = LargestAllocationSinceReset();
-    run.Reader->FOnStep = nullptr;
+    run.Reader->SetOnStep(nullptr);
 
     const std::string mode = keepLog ? " (log kept)" : " (log off)";
     if (backwards)
@@ -140,20 +141,20 @@ TRun ReadOnce(const std::shared_ptr<TMemoryFileApi>& api, size_t size, bool keep
     // Every step moves forward by at least one byte, so a walk has at most one step per
     // byte beside its first.
     if (run.Steps > size + 1)
-        broken.push_back("the walk took " + std::to_string(run.Steps) + " steps over " + std::to_string(size) +
-                         " bytes" + mode);
+        broken.push_back("the walk took " + std::to_string(run.Steps) + " steps over " +
+                         std::to_string(size) + " bytes" + mode);
     if (largest > LargestAllowedAllocation)
         broken.push_back("an allocation of " + std::to_string(largest) + " bytes" + mode);
-    for (const std::u16string& line : run.Reader->FErrorLines)
+    for (const std::u16string& line : run.Reader->ErrorLines())
         if (!IsReaderErrorLine(line))
-            broken.push_back("an error line that is none of the reader's texts: \"" + Utf16ToUtf8(line) + "\"" +
-                             mode);
-    if (run.Reader->FSets.empty())
+            broken.push_back("an error line that is none of the reader's texts: \"" + Utf16ToUtf8(line) +
+                             "\"" + mode);
+    if (run.Reader->Sets().empty())
         broken.push_back("a read that produced no backup set" + mode);
     return run;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> CheckRead(const uint8_t* data, size_t size)
 {
@@ -166,20 +167,20 @@ std::vector<std::string> CheckRead(const uint8_t* data, size_t size)
     // A second read of the same name is answered from the sets already known, without
     // opening the file again.
     const size_t callsBefore = api->Calls.size();
-    const TBackupSets first = quiet.Reader->FSets;
-    const size_t firstErrorCount = quiet.Reader->FErrorLines.size();
+    const TBackupSets first = quiet.Reader->Sets();
+    const size_t firstErrorCount = quiet.Reader->ErrorLines().size();
     quiet.Reader->ReadFile(InputPath, true, true);
     if (api->Calls.size() != callsBefore)
         broken.push_back("a second read of the same file went to the file again");
-    if (quiet.Reader->FSets != first)
+    if (quiet.Reader->Sets() != first)
         broken.push_back("a second read of the same file gave other sets");
 
     if (size <= LoggedInputLimit) {
         // Keeping the log must change nothing about what is read.
         TRun logged = ReadOnce(api, size, true, broken);
-        if (logged.Reader->FSets != first)
+        if (logged.Reader->Sets() != first)
             broken.push_back("keeping the log changed the sets read");
-        if (logged.Reader->FErrorLines.size() != firstErrorCount)
+        if (logged.Reader->ErrorLines().size() != firstErrorCount)
             broken.push_back("keeping the log changed the number of error lines");
         if (logged.Steps != quiet.Steps)
             broken.push_back("keeping the log changed the number of steps");

@@ -53,7 +53,8 @@ bool TMemoryFileApi::Read(THandle handle, void* dest, uint32_t count, uint32_t& 
     return true;
 }
 
-bool TMemoryFileApi::Seek(THandle handle, int64_t distance, TMoveMethod method, int64_t& newPosition, int& error)
+bool TMemoryFileApi::Seek(THandle handle, int64_t distance, TMoveMethod method, int64_t& newPosition,
+                          int& error)
 {
     auto it = FOpen.find(handle);
     Calls.push_back({TCall::Seek, it == FOpen.end() ? -1 : it->second.Position, distance, false});
@@ -67,7 +68,7 @@ bool TMemoryFileApi::Seek(THandle handle, int64_t distance, TMoveMethod method, 
         return false;
     }
     TOpen& open = it->second;
-    const int64_t base = method == TMoveMethod::FromStart ? 0
+    const int64_t base = method == TMoveMethod::FromStart     ? 0
                          : method == TMoveMethod::FromCurrent ? open.Position
                                                               : static_cast<int64_t>(open.File.Size);
     // Signed overflow is not a position either.

@@ -17,7 +17,8 @@ public:
 
     THandle Open(const std::string& path, bool unbuffered, int& error) override;
     bool Read(THandle handle, void* dest, uint32_t count, uint32_t& delivered, int& error) override;
-    bool Seek(THandle handle, int64_t distance, TMoveMethod method, int64_t& newPosition, int& error) override;
+    bool Seek(THandle handle, int64_t distance, TMoveMethod method, int64_t& newPosition,
+              int& error) override;
     bool Close(THandle handle, int& error) override;
     int64_t FileSize(const std::string& path) override;
     std::string UniversalPath(const std::string& path) override;
@@ -26,9 +27,9 @@ public:
     // What the reader asked of the system, for tests.
     struct TCall {
         enum { Open, Read, Seek, Close } Kind;
-        int64_t Position;   // file position before the call
-        int64_t Amount;     // bytes asked for, or the seek distance
-        bool Unbuffered;    // Open only
+        int64_t Position;  // file position before the call
+        int64_t Amount;    // bytes asked for, or the seek distance
+        bool Unbuffered;   // Open only
     };
     std::vector<TCall> Calls;
 

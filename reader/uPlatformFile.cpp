@@ -72,7 +72,7 @@ public:
 
     bool Seek(THandle handle, int64_t distance, TMoveMethod method, int64_t& newPosition, int& error) override
     {
-        const int whence = method == TMoveMethod::FromStart ? SEEK_SET
+        const int whence = method == TMoveMethod::FromStart     ? SEEK_SET
                            : method == TMoveMethod::FromCurrent ? SEEK_CUR
                                                                 : SEEK_END;
         off_t result = ::lseek(handle, static_cast<off_t>(distance), whence);
@@ -189,7 +189,7 @@ private:
     std::map<THandle, TStaging> FDirect;
 };
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<TPlatformFileApi> PosixFileApi()
 {

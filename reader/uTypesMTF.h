@@ -5,6 +5,7 @@
 // the JSON dump, so do not reorder them.
 
 #include "uBigInteger.h"
+#include "uTypesCore.h"
 
 #include <array>
 #include <cstdint>
@@ -12,14 +13,6 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
-
-// 16 bytes in the Windows GUID layout, as stored in the file.
-using TGUID = std::array<uint8_t, 16>;
-
-// Day count since 30 December 1899, the fraction being the time of day; 0 = not set.
-// Before that day the count is negative and the time of day is still a positive
-// fraction (-1.25 is 29 December 1899 06:00), as the format's producers store it.
-using TDateTime = double;
 
 // UTF-16 text from the file is std::u16string; the fields that were narrow
 // system-code-page text in the original records are UTF-8 std::string.

@@ -82,7 +82,7 @@ TBigInteger LSNAt(const TMTFReader::TBlock& block, size_t offset)
                      block.U16(offset + 8));
 }
 
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------------------------------
 // The block reader
@@ -211,8 +211,8 @@ TBigInteger DecodeLSN(int32_t A, int32_t B, uint16_t C)
         return FromInt64(rest);
     constexpr uint64_t Scale = 1000000000000000ULL;  // 10^15 < 2^50
     const uint64_t a = A < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(A)) : static_cast<uint64_t>(A);
-    const uint64_t lowProduct = a * (Scale & 0xFFFFFFFF);                   // < 2^64
-    const uint64_t highProduct = a * (Scale >> 32) + (lowProduct >> 32);    // < 2^50
+    const uint64_t lowProduct = a * (Scale & 0xFFFFFFFF);                 // < 2^64
+    const uint64_t highProduct = a * (Scale >> 32) + (lowProduct >> 32);  // < 2^50
     uint64_t low = (highProduct << 32) | (lowProduct & 0xFFFFFFFF);
     uint64_t high = highProduct >> 32;
     // |A| * 10^15 >= 10^15 > |rest|: the sign is A's, and a difference stays positive.
@@ -254,7 +254,8 @@ void TMTFReader::AddPositionLog(std::u16string_view label)
         AddLog(std::u16string(label) + Num(FStart));
 }
 
-std::u16string TMTFReader::DecodeMTFString(const TBlock& block, int64_t bound, int stringType, TTapeAddress address)
+std::u16string TMTFReader::DecodeMTFString(const TBlock& block, int64_t bound, int stringType,
+                                           TTapeAddress address)
 {
     const int64_t size = address.Size;
     const int64_t offset = address.Offset;
@@ -275,7 +276,8 @@ std::u16string TMTFReader::DecodeMTFString(const TBlock& block, int64_t bound, i
         // An odd size leaves a last byte that is the low half of a final code unit.
         for (int64_t i = 0; i < size; i += 2) {
             const size_t at = static_cast<size_t>(offset + i);
-            const auto unit = static_cast<char16_t>(block.U8(at) | (i + 1 < size ? block.U8(at + 1) << 8 : 0));
+            const auto unit =
+                static_cast<char16_t>(block.U8(at) | (i + 1 < size ? block.U8(at + 1) << 8 : 0));
             if (unit == 0)
                 break;
             text += unit;
@@ -300,8 +302,9 @@ TDateTime TMTFReader::DecodeMTFDate(const uint8_t* b)
         return *value;
     // One damaged date, often in a field nobody keeps, must not hide the rest of the
     // file: it is reported and counts as not set.
-    AddError(u"''" + Num(parts.Year) + u"/" + Num(parts.Month) + u"/" + Num(parts.Day) + u" " + Num(parts.Hour) +
-             u":" + Num(parts.Minute) + u":" + Num(parts.Second) + u".0'' is not a valid date and time");
+    AddError(u"''" + Num(parts.Year) + u"/" + Num(parts.Month) + u"/" + Num(parts.Day) + u" " +
+             Num(parts.Hour) + u":" + Num(parts.Minute) + u":" + Num(parts.Second) +
+             u".0'' is not a valid date and time");
     return 0;
 }
 
@@ -319,7 +322,7 @@ void TMTFReader::KeepSets()
     FKnownSets.insert(FKnownSets.end(), FSets.begin(), FSets.end());
 }
 
-void TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader, bool CheckTapeAddress)
+bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader, bool CheckTapeAddress)
 {
     FErrorLines.clear();
     FLogLines.clear();
@@ -329,11 +332,17 @@ void TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
     FindKnownSets(FileName);
     if (!FSets.empty()) {
         AddLog(u"ReadFile ended");
-        return;
+        return true;
     }
 
+    // The media family comes from this file's RAID block alone; a file without one is
+    // the only member of its family, whatever the previous file was.
+    FFamilyGUID = TGUID{};
+    FFamilyCount = 0;
+    FFamilySequence = 0;
     const size_t knownFileErrors = FFileReader.FFile.FErrors.size();
-    if (FFileReader.Open(FileName)) {
+    const bool opened = FFileReader.Open(FileName);
+    if (opened) {
         FFileSize = FFileReader.FFile.Api().FileSize(Utf16ToUtf8(FileName));
         AddLog(u"File size: " + Num(FFileSize));
 
@@ -383,6 +392,19 @@ void TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
     }
     KeepSets();
     AddLog(u"ReadFile ended");
+    return opened;
+}
+
+TBackupFileReport ReadBackupFile(const std::u16string& path, const TReadOptions& options)
+{
+    TMTFReader reader(options.Api ? options.Api : PosixFileApi());
+    reader.FKeepLog = options.KeepLog;
+    TBackupFileReport report;
+    report.Opened = reader.ReadFile(path, options.ReportShortHeader, options.CheckTapeAddress);
+    report.Sets = std::move(reader.FSets);
+    report.ErrorLines = std::move(reader.FErrorLines);
+    report.LogLines = std::move(reader.FLogLines);
+    return report;
 }
 
 void TMTFReader::ReadBlock()
@@ -416,8 +438,9 @@ void TMTFReader::ReadCommonBlock()
     AddPositionLog(u"ReadCommonBlock.FStart: ");
     const int64_t available = FFileSize - FStart;
     if (available < 52) {
-        AddError(Message(u"Insufficient data for common block header.  Required: %d bytes, available: %d bytes",
-                         {52, available}));
+        AddError(
+            Message(u"Insufficient data for common block header.  Required: %d bytes, available: %d bytes",
+                    {52, available}));
         return;
     }
     // One mebibyte from FStart on: the block reader then holds what the next handlers
@@ -613,14 +636,16 @@ bool TMTFReader::ReadMetadataBlock(const std::u16string& tag, std::span<uint8_t>
     const int64_t available = FFileSize - FStart;
     const auto headerSize = static_cast<int64_t>(header.size());
     if (available < headerSize) {
-        AddError(Message(u"Insufficient data for " + tag + u" stream block header.  Required: %d bytes, available: %d bytes",
+        AddError(Message(u"Insufficient data for " + tag +
+                             u" stream block header.  Required: %d bytes, available: %d bytes",
                          {headerSize, available}));
         return false;
     }
     FBytesRead = FFileReader.Read(static_cast<int32_t>(headerSize), header.data(), FStart);
     declared = static_cast<int32_t>(TBlock{header}.U32(4));
     if (declared > available) {
-        AddError(Message(u"Insufficient data for " + tag + u" stream block.  Required: %d bytes, available: %d bytes",
+        AddError(Message(u"Insufficient data for " + tag +
+                             u" stream block.  Required: %d bytes, available: %d bytes",
                          {declared, available}));
         return false;
     }
@@ -663,17 +688,21 @@ void TMTFReader::ReadSCINBlock()
 
     const uint8_t letter = h.U8(87);
     // The type code is an ASCII letter in every real backup; other bytes are Windows-1252.
-    header.BackupTypeCode = letter == 0    ? std::string()
-                            : letter < 0x80 ? std::string(1, static_cast<char>(letter))
-                                            : Utf16ToUtf8(Windows1252ToUtf16(std::string(1, static_cast<char>(letter))));
+    header.BackupTypeCode = letter == 0 ? std::string()
+                            : letter < 0x80
+                                ? std::string(1, static_cast<char>(letter))
+                                : Utf16ToUtf8(Windows1252ToUtf16(std::string(1, static_cast<char>(letter))));
     struct TBackupKind {
         char Letter;
         int32_t Type;
         const char* Description;
     };
-    static constexpr TBackupKind Kinds[] = {{'D', 1, "Database"},        {'L', 2, "Transaction log"},
-                                            {'F', 4, "File/filegroup"},  {'I', 5, "Database differential"},
-                                            {'G', 6, "File differential"}, {'P', 7, "Partial"},
+    static constexpr TBackupKind Kinds[] = {{'D', 1, "Database"},
+                                            {'L', 2, "Transaction log"},
+                                            {'F', 4, "File/filegroup"},
+                                            {'I', 5, "Database differential"},
+                                            {'G', 6, "File differential"},
+                                            {'P', 7, "Partial"},
                                             {'Q', 8, "Partial differential"}};
     for (const TBackupKind& kind : Kinds)
         if (letter == static_cast<uint8_t>(kind.Letter)) {
@@ -697,10 +726,17 @@ void TMTFReader::ReadSCINBlock()
     // Bit 0 of the recovery model byte is a flag of its own (log backups set it), so
     // it is cleared before the model is looked up.
     switch (h.U8(244) & ~1) {
-    case 0: header.RecoveryModel = "FULL"; break;
-    case 4: header.RecoveryModel = "BULK-LOGGED"; break;
-    case 8: header.RecoveryModel = "SIMPLE"; break;
-    default: break;
+    case 0:
+        header.RecoveryModel = "FULL";
+        break;
+    case 4:
+        header.RecoveryModel = "BULK-LOGGED";
+        break;
+    case 8:
+        header.RecoveryModel = "SIMPLE";
+        break;
+    default:
+        break;
     }
     header.Collation = h.U16(216);
     // Older servers write a 264-byte block without the differential base.
@@ -757,11 +793,20 @@ void TMTFReader::ReadSFINBlock()
     TBackupFile* file = &files[slot->second];
     file->FileID = fileID;
     switch (h.U32(28)) {
-    case 1: file->FileType = "D"; break;
-    case 2: file->FileType = "L"; break;
-    case 6: file->FileType = "F"; break;
-    case 7: file->FileType = "S"; break;
-    default: break;
+    case 1:
+        file->FileType = "D";
+        break;
+    case 2:
+        file->FileType = "L";
+        break;
+    case 6:
+        file->FileType = "F";
+        break;
+    case 7:
+        file->FileType = "S";
+        break;
+    default:
+        break;
     }
     file->FilegroupID = static_cast<int32_t>(h.U32(36));
     // The table already holds each name as it comes back from narrow text, so it is

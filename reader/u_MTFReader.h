@@ -10,8 +10,8 @@
 #include <functional>
 #include <memory>
 #include <span>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -44,9 +44,51 @@ public:
     int32_t FBufferLength = 0;
 };
 
+// What one read of a backup file answers: whether the file could be opened, the backup
+// sets found, the problems met (in order) and, when asked for, the log of every step.
+struct TBackupFileReport {
+    bool Opened = false;
+    TBackupSets Sets;
+    std::vector<std::u16string> ErrorLines;
+    std::vector<std::u16string> LogLines;
+};
+
+struct TReadOptions {
+    // Log lines cost memory in proportion to the number of blocks; a caller that never
+    // shows them leaves them off.
+    bool KeepLog = false;
+    bool ReportShortHeader = false;
+    bool CheckTapeAddress = false;
+    // The file system to read through; the real one when empty.
+    std::shared_ptr<TPlatformFileApi> Api;
+};
+
+// The one entry for callers: reads the backup file at path and answers with its report.
+[[nodiscard]] TBackupFileReport ReadBackupFile(const std::u16string& path, const TReadOptions& options = {});
+
 class TMTFReader {
 public:
     explicit TMTFReader(std::shared_ptr<TPlatformFileApi> api = PosixFileApi());
+
+    // Walks the file and keeps what it found until the next read; false when the file
+    // could not be opened. A name read before by this reader is answered from the sets
+    // kept then, without opening the file again.
+    bool ReadFile(const std::u16string& FileName, bool ReportShortHeader = false,
+                  bool CheckTapeAddress = false);
+
+    [[nodiscard]] const TBackupSets& Sets() const { return FSets; }
+    [[nodiscard]] const std::vector<std::u16string>& ErrorLines() const { return FErrorLines; }
+    [[nodiscard]] const std::vector<std::u16string>& LogLines() const { return FLogLines; }
+
+    void SetKeepLog(bool keep) { FKeepLog = keep; }
+    // Called with FStart before every step of the walk; the fuzzer checks with it that
+    // the walk only moves forward.
+    void SetOnStep(std::function<void(int64_t)> onStep) { FOnStep = std::move(onStep); }
+
+private:
+    friend TBackupFileReport ReadBackupFile(const std::u16string&, const TReadOptions&);
+    // The tests' narrow view of the walk's state (tests/support).
+    friend struct TMTFReaderProbe;
 
     std::vector<std::u16string> FLogLines;
     std::vector<std::u16string> FErrorLines;
@@ -66,12 +108,8 @@ public:
     int32_t FFamilyCount = 0;
     int32_t FFamilySequence = 0;
     bool FReportShortHeader = false;
-    // Log lines cost memory in proportion to the number of blocks; a caller that
-    // never shows them switches them off.
     bool FKeepLog = true;
-
-    void ReadFile(const std::u16string& FileName, bool ReportShortHeader = false,
-                  bool CheckTapeAddress = false);
+    std::function<void(int64_t)> FOnStep;
 
     void AddError(const std::u16string& text);
     void AddLog(const std::u16string& text);
@@ -79,6 +117,7 @@ public:
     // is kept.
     void AddPositionLog(std::u16string_view label);
 
+public:
     // A block as the descriptor handlers see it: the bytes delivered from its first
     // byte on, reading as zero beyond them.
     struct TBlock {
@@ -101,11 +140,12 @@ public:
     {
         return {block.U16(offset), block.U16(offset + 2)};
     }
-
     // An MTF string of string type 1 (Windows-1252) or 2 (UTF-16LE) inside block, empty
     // when it does not lie within the first bound bytes.
     [[nodiscard]] static std::u16string DecodeMTFString(const TBlock& block, int64_t bound, int stringType,
                                                         TTapeAddress address);
+
+private:
     // A packed 5-byte MTF date; an invalid one adds an error line and counts as 0.
     [[nodiscard]] TDateTime DecodeMTFDate(const uint8_t* bytes);
 
@@ -126,11 +166,6 @@ public:
     [[nodiscard]] std::string GetFilegroupName(int32_t filegroupID) const;
     [[nodiscard]] std::u16string FilegroupNameOf(int32_t filegroupID) const;
 
-    // Called with FStart before every step of the walk; the fuzzer checks with it that
-    // the walk only moves forward.
-    std::function<void(int64_t)> FOnStep;
-
-private:
     // Where each file ID of the current set stands in its Files list: a set may hold
     // 32,767 files, and each SFIN block looks its file up.
     std::unordered_map<int32_t, size_t> FFileIndex;
@@ -142,7 +177,8 @@ private:
     // The fixed header of a SQL Server metadata block at FStart (its size is the span's),
     // its declared size, and the block itself as far as that size; false, with the
     // error line written, when the file holds less than either.
-    bool ReadMetadataBlock(const std::u16string& tag, std::span<uint8_t> header, int32_t& declared, TBlock& block);
+    bool ReadMetadataBlock(const std::u16string& tag, std::span<uint8_t> header, int32_t& declared,
+                           TBlock& block);
     void FindKnownSets(const std::u16string& FileName);
     void KeepSets();
     TBackupHeader& CurrentHeader() { return FSets[FSetIndex].Header; }

@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages Tarnwick needs to build, run and test, when missing.
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config clang
+  build-essential cmake ninja-build pkg-config clang clang-format
   libicu-dev libboost-dev nlohmann-json3-dev libcli11-dev libsodium-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
