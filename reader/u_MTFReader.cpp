@@ -340,6 +340,10 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
     FFamilyGUID = TGUID{};
     FFamilyCount = 0;
     FFamilySequence = 0;
+    FCancelled = false;
+    FCancelledAt = 0;
+    FFirstBytes.clear();
+    FFileSize = 0;
     const size_t knownFileErrors = FFileReader.FFile.FErrors.size();
     const bool opened = FFileReader.Open(FileName);
     if (opened) {
@@ -364,6 +368,12 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
         int64_t previous = 0;
         while (FStart > previous) {
             previous = FStart;
+            if (FOnProgress && !FOnProgress(FStart, FFileSize)) {
+                FCancelled = true;
+                FCancelledAt = FStart;
+                AddLog(u"ReadFile cancelled at " + Num(FStart));
+                break;
+            }
             if (FOnStep)
                 FOnStep(FStart);
             ReadBlock();
@@ -400,7 +410,12 @@ TBackupFileReport ReadBackupFile(const std::u16string& path, const TReadOptions&
     TMTFReader reader(options.Api ? options.Api : PosixFileApi());
     reader.FKeepLog = options.KeepLog;
     TBackupFileReport report;
+    reader.FOnProgress = options.OnProgress;
     report.Opened = reader.ReadFile(path, options.ReportShortHeader, options.CheckTapeAddress);
+    report.Cancelled = reader.FCancelled;
+    report.CancelledAt = reader.FCancelledAt;
+    report.FileSize = reader.FFileSize;
+    report.FirstBytes = std::move(reader.FFirstBytes);
     report.Sets = std::move(reader.FSets);
     report.ErrorLines = std::move(reader.FErrorLines);
     report.LogLines = std::move(reader.FLogLines);
@@ -447,6 +462,8 @@ void TMTFReader::ReadCommonBlock()
     // ask for. The handlers get a view of it, reading as zero beyond what was delivered.
     const TBlock block{FFileReader.ReadView(TMTFFileReader::RefillSize, FStart)};
     FBytesRead = block.Length();
+    if (FStart == 0)
+        FFirstBytes.assign(block.Bytes.begin(), block.Bytes.begin() + std::min<int32_t>(16, block.Length()));
     const uint8_t type[4] = {block.U8(0), block.U8(1), block.U8(2), block.U8(3)};
     if (!IsDescriptorType(type)) {
         AddError(u"Unknown DBLKType: " + TagText(type));

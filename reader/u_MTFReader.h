@@ -48,9 +48,20 @@ public:
 // sets found, the problems met (in order) and, when asked for, the log of every step.
 struct TBackupFileReport {
     bool Opened = false;
+    // The caller stopped the walk before the end of the file; the sets are those read
+    // until then, and CancelledAt is the position of the block the walk did not read.
+    bool Cancelled = false;
+    int64_t CancelledAt = 0;
+    int64_t FileSize = 0;
     TBackupSets Sets;
     std::vector<std::u16string> ErrorLines;
+    // What the file lacks although no step of the walk failed, such as the end of a
+    // backup set; kept apart from the error lines, which callers match as they are.
+    std::vector<std::u16string> Warnings;
     std::vector<std::u16string> LogLines;
+    // Up to the first 16 bytes of the file, to say what a file that is not a tape-format
+    // backup looks like instead.
+    std::vector<uint8_t> FirstBytes;
 };
 
 struct TReadOptions {
@@ -61,6 +72,9 @@ struct TReadOptions {
     bool CheckTapeAddress = false;
     // The file system to read through; the real one when empty.
     std::shared_ptr<TPlatformFileApi> Api;
+    // Called before every step of the walk with the read position and the file size;
+    // answering false stops the walk there (the report says Cancelled).
+    std::function<bool(int64_t position, int64_t fileSize)> OnProgress;
 };
 
 // The one entry for callers: reads the backup file at path and answers with its report.
@@ -84,6 +98,10 @@ public:
     // Called with FStart before every step of the walk; the fuzzer checks with it that
     // the walk only moves forward.
     void SetOnStep(std::function<void(int64_t)> onStep) { FOnStep = std::move(onStep); }
+    void SetOnProgress(std::function<bool(int64_t, int64_t)> onProgress)
+    {
+        FOnProgress = std::move(onProgress);
+    }
 
 private:
     friend TBackupFileReport ReadBackupFile(const std::u16string&, const TReadOptions&);
@@ -110,6 +128,10 @@ private:
     bool FReportShortHeader = false;
     bool FKeepLog = true;
     std::function<void(int64_t)> FOnStep;
+    std::function<bool(int64_t, int64_t)> FOnProgress;
+    bool FCancelled = false;
+    int64_t FCancelledAt = 0;
+    std::vector<uint8_t> FFirstBytes;
 
     void AddError(const std::u16string& text);
     void AddLog(const std::u16string& text);

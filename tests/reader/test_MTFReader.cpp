@@ -374,8 +374,39 @@ TEST(ReadBackupFile, ReportsWhetherTheFileOpenedWithItsSetsErrorsAndLog)
     EXPECT_EQ(logged.Sets, quiet.Sets);
     EXPECT_FALSE(logged.LogLines.empty());
 
+    EXPECT_EQ(logged.FileSize, static_cast<int64_t>(b.Data.size()));
+    EXPECT_EQ(logged.FirstBytes, std::vector<uint8_t>(b.Data.begin(), b.Data.begin() + 16));
+    EXPECT_FALSE(logged.Cancelled);
+
     const TBackupFileReport missing = ReadBackupFile(u"missing.bak", options);
     EXPECT_FALSE(missing.Opened);
     EXPECT_TRUE(missing.Sets.empty());
     ASSERT_FALSE(missing.ErrorLines.empty());
+}
+
+// A caller that stops the walk gets the sets read so far and the place it stopped at.
+TEST(ReadBackupFile, StopsWhereTheProgressCallbackSaysSo)
+{
+    TFixtureBuilder b;
+    b.MediaHeader();
+    b.BackupSet();
+    const size_t secondSet = b.Size();
+    b.BackupSet();
+    TReadOptions options;
+    auto api = std::make_shared<TMemoryFileApi>();
+    api->Add("backup.bak", b.Data);
+    options.Api = api;
+    std::vector<int64_t> positions;
+    options.OnProgress = [&](int64_t position, int64_t size) {
+        EXPECT_EQ(size, static_cast<int64_t>(b.Data.size()));
+        positions.push_back(position);
+        return position < static_cast<int64_t>(secondSet);
+    };
+    const TBackupFileReport report = ReadBackupFile(u"backup.bak", options);
+    EXPECT_TRUE(report.Opened);
+    EXPECT_TRUE(report.Cancelled);
+    EXPECT_GE(report.CancelledAt, static_cast<int64_t>(secondSet));
+    EXPECT_EQ(report.CancelledAt, positions.back());
+    ASSERT_EQ(report.Sets.size(), 1u);
+    EXPECT_TRUE(report.ErrorLines.empty());
 }
