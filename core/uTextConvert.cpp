@@ -2,7 +2,10 @@
 
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
 
+#include <cstdint>
 #include <memory>
 
 std::u16string Utf8ToUtf16(std::string_view text)
@@ -33,6 +36,57 @@ std::string Utf16ToUtf8(std::u16string_view text)
     u_strToUTF8WithSub(result.data(), length, &length, text.data(), static_cast<int32_t>(text.size()), 0xFFFD,
                        nullptr, &status);
     return U_FAILURE(status) ? std::string() : result;
+}
+
+std::u16string FileNameToUtf16(std::string_view name)
+{
+    std::u16string result;
+    result.reserve(name.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
+    const auto length = static_cast<int32_t>(name.size());
+    int32_t i = 0;
+    while (i < length) {
+        const int32_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) {
+            // An ill-formed run is made of a lead byte and continuation bytes, none of
+            // which can begin a well-formed sequence: each escapes on its own.
+            for (int32_t k = start; k < i; ++k)
+                result += static_cast<char16_t>(0xDC00 + bytes[k]);
+            continue;
+        }
+        if (c <= 0xFFFF) {
+            result += static_cast<char16_t>(c);
+        } else {
+            result += static_cast<char16_t>(U16_LEAD(c));
+            result += static_cast<char16_t>(U16_TRAIL(c));
+        }
+    }
+    return result;
+}
+
+std::string FileNameFromUtf16(std::u16string_view name)
+{
+    std::string result;
+    result.reserve(name.size());
+    const auto length = static_cast<int32_t>(name.size());
+    int32_t i = 0;
+    while (i < length) {
+        UChar32 c = 0;
+        U16_NEXT(name.data(), i, length, c);
+        if (c >= 0xDC80 && c <= 0xDCFF) {
+            result += static_cast<char>(c - 0xDC00);
+            continue;
+        }
+        if (U_IS_SURROGATE(c))
+            c = 0xFFFD;
+        uint8_t encoded[U8_MAX_LENGTH];
+        int32_t n = 0;
+        U8_APPEND_UNSAFE(encoded, n, c);
+        result.append(reinterpret_cast<const char*>(encoded), static_cast<size_t>(n));
+    }
+    return result;
 }
 
 std::u16string Windows1252ToUtf16(std::string_view bytes)

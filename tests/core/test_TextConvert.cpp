@@ -29,6 +29,55 @@ TEST(TextConvert, UnicodeForms)
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
 }
 
+// A file name's bytes go to UTF-16 and back unchanged, whatever they are; bytes that
+// are not UTF-8 become the lone surrogates U+DC80..U+DCFF.
+struct TFileNameCase {
+    const char* Name;
+    std::string Bytes;
+    std::u16string Text;
+};
+
+class FileNameText : public testing::TestWithParam<TFileNameCase> {};
+
+TEST_P(FileNameText, RoundTripsTheBytes)
+{
+    const TFileNameCase& c = GetParam();
+    EXPECT_EQ(FileNameToUtf16(c.Bytes), c.Text);
+    EXPECT_EQ(FileNameFromUtf16(c.Text), c.Bytes);
+    EXPECT_EQ(FileNameFromUtf16(FileNameToUtf16(c.Bytes)), c.Bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FileNameText,
+    testing::Values(TFileNameCase{"Empty", "", u""}, TFileNameCase{"Ascii", "/tmp/x.bak", u"/tmp/x.bak"},
+                    TFileNameCase{"Utf8",
+                                  "/b\xC3\xA4"
+                                  "ckup \xE2\x82\xAC \xF0\x9F\x98\x80.bak",
+                                  u"/b\u00E4ckup \u20AC \U0001F600.bak"},
+                    TFileNameCase{"ByteOrderMarkBytes", "a\xFF\xFE.bak", u"a\xDCFF\xDCFE.bak"},
+                    TFileNameCase{"Latin1", "caf\xE9", u"caf\xDCE9"},
+                    // A lead byte whose sequence is cut short: each of its bytes escapes.
+                    TFileNameCase{"TruncatedSequence", "\xE2\x82x", u"\xDCE2\xDC82x"},
+                    TFileNameCase{"StrayContinuation", "\x80\xBF", u"\xDC80\xDCBF"},
+                    TFileNameCase{"Overlong", "\xC0\xAF", u"\xDCC0\xDCAF"},
+                    // A surrogate encoded in UTF-8 is no character: its bytes escape, so a name can
+                    // never turn into the escape of another byte.
+                    TFileNameCase{"EncodedSurrogate", "\xED\xB2\x80", u"\xDCED\xDCB2\xDC80"},
+                    TFileNameCase{"BeyondUnicode", "\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"}),
+    [](const testing::TestParamInfo<TFileNameCase>& info) { return std::string(info.param.Name); });
+
+TEST(TextConvert, FileNameSurrogatesWithoutAByte)
+{
+    // Lone surrogates outside the escape range have no byte form.
+    EXPECT_EQ(FileNameFromUtf16(std::u16string(u"a\xD800"
+                                               u"b")),
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(FileNameFromUtf16(std::u16string(1, u'\xDC7F')), "\xEF\xBF\xBD");
+    // The plain UTF-8 conversion still replaces, and still never passes an escape on.
+    EXPECT_EQ(Utf16ToUtf8(FileNameToUtf16("\xFF")), "\xEF\xBF\xBD");
+}
+
 TEST(DateTime, DayCounts)
 {
     struct TCase {
