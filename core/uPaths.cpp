@@ -1,6 +1,8 @@
 #include "uPaths.h"
 
-#include <glob.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -112,26 +114,64 @@ bool IsNetworkName(const std::string& path)
     return path.size() >= 2 && ((path[0] == '/' && path[1] == '/') || (path[0] == '\\' && path[1] == '\\'));
 }
 
+namespace {
+
+// The size of what info describes: a regular file's length, a block device's capacity
+// (which the inode does not hold), 0 for anything else.
+int64_t SizeOf(const std::string& path, const struct stat& info)
+{
+    if (S_ISREG(info.st_mode))
+        return static_cast<int64_t>(info.st_size);
+    if (!S_ISBLK(info.st_mode))
+        return 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return 0;
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    ::close(fd);
+    return end > 0 ? static_cast<int64_t>(end) : 0;
+}
+
+}  // namespace
+
 int64_t FileSizeOf(const std::string& path)
 {
     struct stat info {};
     // "*", "?" and "[" are ordinary characters in names here: a file that exists under
     // the name as given is that file, and only otherwise is the name a pattern.
     if (stat(path.c_str(), &info) == 0)
-        return S_ISREG(info.st_mode) ? static_cast<int64_t>(info.st_size) : 0;
+        return SizeOf(path, info);
+    // A name search looks into one folder: wildcards count in the last component only,
+    // and the folders before it are taken as they are written. Expanding them would
+    // walk whole trees for a name that merely does not exist.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.find_first_of("*?") == std::string::npos)
+        return 0;
     std::string pattern;
-    for (char c : path) {
+    for (char c : name) {
         // Only "*" and "?" are wildcards of a name search.
         if (c == '[' || c == ']' || c == '\\')
             pattern += '\\';
         pattern += c;
     }
-    glob_t matches{};
+    DIR* entries = opendir(folder.c_str());
+    if (!entries)
+        return 0;
     int64_t size = 0;
-    if (glob(pattern.c_str(), GLOB_NOSORT, nullptr, &matches) == 0 && matches.gl_pathc > 0 &&
-        stat(matches.gl_pathv[0], &info) == 0 && S_ISREG(info.st_mode))
-        size = static_cast<int64_t>(info.st_size);
-    globfree(&matches);
+    // The first match decides, as a name search reports its first find; names that begin
+    // with a dot match only a pattern that spells the dot.
+    while (const dirent* entry = readdir(entries)) {
+        if (fnmatch(pattern.c_str(), entry->d_name, FNM_PERIOD) != 0)
+            continue;
+        const std::string found =
+            (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + entry->d_name;
+        if (stat(found.c_str(), &info) == 0)
+            size = SizeOf(found, info);
+        break;
+    }
+    closedir(entries);
     return size;
 }
 

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <string>
 
-// Size in bytes of the file at path (UTF-8), 0 when there is none. The path is taken
-// as a glob pattern, so a pattern reports the size of the first file that matches.
+// Size in bytes of the file at path (the system's name bytes), 0 when there is none; a
+// block device gives its capacity. A path that names nothing is taken as a name search
+// in its folder: "*" and "?" in its last component are wildcards, and the size is that
+// of the first entry that matches.
 [[nodiscard]] int64_t FileSizeOf(const std::string& path);
 
 // Absolute, normalised form of path (symbolic links are not resolved). A file on a
