@@ -3,6 +3,7 @@
 #include "uPaths.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -26,23 +28,33 @@ struct TStaging {
 
 class TPosixFileApi final : public TPlatformFileApi {
 public:
+    explicit TPosixFileApi(TPositionedRead read) : FRead(std::move(read)) {}
+
     THandle Open(const std::string& path, bool unbuffered, int& error) override
     {
-        int fd = -1;
-        if (unbuffered) {
-            fd = OpenRetrying(path, O_RDONLY | O_CLOEXEC | O_DIRECT);
-            // Some file systems (tmpfs among them) refuse the cache bypass: a readable
-            // file must still open, so it opens buffered there.
-            if (fd < 0 && errno != EINVAL)
-                return Fail(error);
-        }
-        if (fd < 0) {
-            unbuffered = false;
-            fd = OpenRetrying(path, O_RDONLY | O_CLOEXEC);
-            if (fd < 0)
-                return Fail(error);
-        }
-        if (unbuffered) {
+        // Without O_NONBLOCK a FIFO holds the open until a writer comes, and for ever if
+        // none does; what the name stands for is known only once it is open, and asking
+        // the handle tells the kind of what was opened, not of what the name meant a
+        // moment before.
+        const int fd = OpenRetrying(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            return Fail(error);
+        struct stat info {};
+        if (::fstat(fd, &info) != 0)
+            return FailClosing(fd, errno, error);
+        if (S_ISDIR(info.st_mode))
+            return FailClosing(fd, OpenErrorIsDirectory, error);
+        if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode))
+            return FailClosing(fd, OpenErrorNotARegularFile, error);
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0)
+            return FailClosing(fd, errno, error);
+        // Some file systems (tmpfs among them) refuse the cache bypass: a readable file
+        // must still open, so it is read through the cache there.
+        const bool direct = unbuffered && ::fcntl(fd, F_SETFL, (flags & ~O_NONBLOCK) | O_DIRECT) == 0;
+        if (!direct && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+            return FailClosing(fd, errno, error);
+        if (direct) {
             std::lock_guard lock(FMutex);
             FDirect[fd];
         }
@@ -54,20 +66,7 @@ public:
         delivered = 0;
         if (IsDirect(handle))
             return ReadDirect(handle, static_cast<uint8_t*>(dest), count, delivered, error);
-        auto* out = static_cast<uint8_t*>(dest);
-        while (delivered < count) {
-            ssize_t n = ::read(handle, out + delivered, count - delivered);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                error = errno;
-                return false;
-            }
-            if (n == 0)
-                break;
-            delivered += static_cast<uint32_t>(n);
-        }
-        return true;
+        return ReadBuffered(handle, static_cast<uint8_t*>(dest), count, delivered, error);
     }
 
     bool Seek(THandle handle, int64_t distance, TMoveMethod method, int64_t& newPosition, int& error) override
@@ -99,7 +98,14 @@ public:
 
     int64_t FileSize(const std::string& path) override { return FileSizeOf(path); }
     std::string UniversalPath(const std::string& path) override { return UniversalPathOf(path); }
-    std::string ErrorText(int error) override { return std::strerror(error); }
+    std::string ErrorText(int error) override
+    {
+        if (error == OpenErrorIsDirectory)
+            return "is a directory";
+        if (error == OpenErrorNotARegularFile)
+            return "is not a regular file";
+        return std::strerror(error);
+    }
 
 private:
     static int OpenRetrying(const std::string& path, int flags)
@@ -115,6 +121,30 @@ private:
     {
         error = errno;
         return NoHandle;
+    }
+
+    static THandle FailClosing(int fd, int code, int& error)
+    {
+        ::close(fd);
+        error = code;
+        return NoHandle;
+    }
+
+    static bool ReadBuffered(THandle handle, uint8_t* dest, uint32_t count, uint32_t& delivered, int& error)
+    {
+        while (delivered < count) {
+            ssize_t n = ::read(handle, dest + delivered, count - delivered);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                error = errno;
+                return false;
+            }
+            if (n == 0)
+                break;
+            delivered += static_cast<uint32_t>(n);
+        }
+        return true;
     }
 
     bool IsDirect(THandle handle)
@@ -152,21 +182,28 @@ private:
             const size_t span = (lead + want + DirectAlignment - 1) & ~(DirectAlignment - 1);
             ssize_t n;
             do {
-                n = ::pread(handle, area, span, static_cast<off_t>(alignedStart));
+                n = FRead(handle, area, span, static_cast<off_t>(alignedStart));
             } while (n < 0 && errno == EINTR);
             if (n < 0 && errno == EINVAL) {
-                // The device wants an alignment we did not meet: go on through the cache.
-                int flags = ::fcntl(handle, F_GETFL);
+                // The device wants an alignment we did not meet: go on through the cache,
+                // for this read and every later one on the handle. The staging area goes
+                // with the entry; the lock is released before the buffered read.
+                const int flags = ::fcntl(handle, F_GETFL);
                 if (flags >= 0 && ::fcntl(handle, F_SETFL, flags & ~O_DIRECT) == 0) {
-                    std::lock_guard lock(FMutex);
-                    FDirect.erase(handle);
-                    staging = nullptr;
-                    ::lseek(handle, static_cast<off_t>(at), SEEK_SET);
+                    {
+                        std::lock_guard lock(FMutex);
+                        FDirect.erase(handle);
+                    }
+                    if (::lseek(handle, static_cast<off_t>(at), SEEK_SET) < 0) {
+                        error = errno;
+                        return false;
+                    }
                     uint32_t more = 0;
-                    bool ok = Read(handle, dest + delivered, count - delivered, more, error);
+                    const bool ok = ReadBuffered(handle, dest + delivered, count - delivered, more, error);
                     delivered += more;
                     return ok;
                 }
+                errno = EINVAL;
             }
             if (n < 0) {
                 error = errno;
@@ -185,14 +222,25 @@ private:
         return true;
     }
 
+    TPositionedRead FRead;
     std::mutex FMutex;
     std::map<THandle, TStaging> FDirect;
 };
 
 }  // namespace
 
+bool IsLastingOpenError(int error)
+{
+    return error == OpenErrorIsDirectory || error == OpenErrorNotARegularFile;
+}
+
 std::shared_ptr<TPlatformFileApi> PosixFileApi()
 {
-    static std::shared_ptr<TPlatformFileApi> api = std::make_shared<TPosixFileApi>();
+    static std::shared_ptr<TPlatformFileApi> api = MakePosixFileApi(::pread);
     return api;
+}
+
+std::shared_ptr<TPlatformFileApi> MakePosixFileApi(TPositionedRead read)
+{
+    return std::make_shared<TPosixFileApi>(std::move(read));
 }

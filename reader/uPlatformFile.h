@@ -5,7 +5,11 @@
 // files; tests and the fuzzer put a memory file or a failing one in its place, so the
 // reader does exactly the same with their bytes.
 
+#include <sys/types.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +37,23 @@ public:
     [[nodiscard]] virtual std::string ErrorText(int error) = 0;
 };
 
+// What the POSIX layer refuses to open: only regular files and block devices hold a
+// backup. A directory keeps the system's own code; for the other kinds (FIFOs, sockets,
+// character devices such as /dev/zero) the system has none, so the layer has its own.
+inline constexpr int OpenErrorIsDirectory = EISDIR;
+inline constexpr int OpenErrorNotARegularFile = 0x10001;
+
+// Whether an open failed for a reason that a second attempt cannot change: the name is
+// there, but what it names is no file.
+[[nodiscard]] bool IsLastingOpenError(int error);
+
 // Real files through POSIX: O_DIRECT through an aligned staging area where the file
-// system accepts it, a buffered open where it refuses (tmpfs answers EINVAL).
+// system accepts it, buffered where it refuses (tmpfs answers EINVAL). Opening never
+// blocks, also on a FIFO without a writer, and refuses what is not a file.
 [[nodiscard]] std::shared_ptr<TPlatformFileApi> PosixFileApi();
+
+// The positioned read behind direct reads, as pread(2) has it.
+using TPositionedRead = std::function<ssize_t(int handle, void* buffer, size_t count, off_t offset)>;
+// A POSIX layer of its own whose direct reads go through read instead of the system's
+// pread, so that tests can make them fail the way a device with a stricter alignment does.
+[[nodiscard]] std::shared_ptr<TPlatformFileApi> MakePosixFileApi(TPositionedRead read);

@@ -35,6 +35,7 @@ bool TFileReader::InternalOpenTargetFile()
     const bool buffered = size % 512 != 0 || IsNetworkName(universal);
     int error = 0;
     FHandle = FApi->Open(path, !buffered, error);
+    FLastOpenError = error;
     if (FHandle == TPlatformFileApi::NoHandle) {
         AddSystemError("OpenTargetFile.CreateFile", error);
         return false;
@@ -46,7 +47,8 @@ bool TFileReader::InternalOpenTargetFile()
 bool TFileReader::OpenTargetFile()
 {
     bool ok = InternalOpenTargetFile();
-    if (!ok)
+    // A directory or a device stays what it is: only a failure that may pass is tried again.
+    if (!ok && !IsLastingOpenError(FLastOpenError))
         ok = InternalOpenTargetFile();
     FPosition = 0;
     return ok;

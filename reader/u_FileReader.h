@@ -1,7 +1,8 @@
 #pragma once
 // A thin object over one file handle: chooses buffered or unbuffered access when it
-// opens, keeps its own 64-bit position, tries a failed open or seek once more, and
-// writes a line into its own error list for every failure of the system.
+// opens, keeps its own 64-bit position, tries a failed open (unless the name stands for
+// something that is no file) or a failed seek once more, and writes a line into its own
+// error list for every failure of the system.
 
 #include "uPlatformFile.h"
 
@@ -43,4 +44,5 @@ private:
 
     std::shared_ptr<TPlatformFileApi> FApi;
     bool FUnbuffered = false;
+    int FLastOpenError = 0;
 };
