@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     for (const std::string& file : files) {
         TReadOptions options;
         options.KeepLog = log;
-        const TBackupFileReport report = ReadBackupFile(Utf8ToUtf16(file), options);
+        const TBackupFileReport report = ReadBackupFile(FileNameToUtf16(file), options);
         if (log)
             for (const std::u16string& line : report.LogLines)
                 std::cerr << Utf16ToUtf8(line) << '\n';

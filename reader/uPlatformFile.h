@@ -22,8 +22,8 @@ public:
 
     virtual ~TPlatformFileApi() = default;
 
-    // Opens path (UTF-8) read-only; unbuffered bypasses the page cache where the file
-    // system allows it. On failure returns NoHandle and sets error.
+    // Opens path (the system's bytes of the name) read-only; unbuffered bypasses the page
+    // cache where the file system allows it. On failure returns NoHandle and sets error.
     virtual THandle Open(const std::string& path, bool unbuffered, int& error) = 0;
     // One read of up to count bytes at the handle's position.
     virtual bool Read(THandle handle, void* dest, uint32_t count, uint32_t& delivered, int& error) = 0;

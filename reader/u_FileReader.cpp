@@ -27,7 +27,8 @@ void TFileReader::AddSystemError(const char* what, int error)
 
 bool TFileReader::InternalOpenTargetFile()
 {
-    const std::string path = Utf16ToUtf8(FFileName);
+    // The name goes back to the system's own bytes, also those that are no UTF-8.
+    const std::string path = FileNameFromUtf16(FFileName);
     const std::string universal = FApi->UniversalPath(path);
     const int64_t size = FApi->FileSize(path);
     // The cache bypass needs whole 512-byte sectors; files on a share are always read

@@ -184,6 +184,26 @@ TEST(FileReader, TriesAgainOnlyWhatMayPass)
     }
 }
 
+TEST(PlatformFile, NameThatIsNotUtf8Opens)
+{
+    TTempDir dir;
+    const std::string path = dir.Path("backup \xFF\xFE caf\xE9.bak");
+    WritePattern(path, 5000);
+    const std::u16string name = FileNameToUtf16(path);
+    TMTFFileReader reader;
+    ASSERT_TRUE(reader.Open(name)) << (reader.FFile.FErrors.empty()
+                                           ? ""
+                                           : Utf16ToUtf8(reader.FFile.FErrors[0].Text));
+    EXPECT_EQ(reader.FFile.FFileName, name);
+    std::vector<uint8_t> out(100);
+    ASSERT_EQ(reader.Read(100, out.data(), 4000), 100);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(out[static_cast<size_t>(i)], PatternByte(4000 + i)) << i;
+    EXPECT_TRUE(reader.FFile.FErrors.empty());
+    // Its size is found by that name too.
+    EXPECT_EQ(reader.FFile.Api().FileSize(FileNameFromUtf16(name)), 5000);
+}
+
 // A direct read that the device turns down: EINVAL goes on through the cache with the
 // same bytes, any other failure is a read failure. Neither may hang.
 struct TDirectFailureCase {
