@@ -105,6 +105,10 @@ private slots:
     void savesThePackage();
 #ifdef TARNWICK_SIGN_TOOL
     void signingToolReleaseIsAccepted();
+    void signingToolCommandLine_data();
+    void signingToolCommandLine();
+    void signingToolVerify_data();
+    void signingToolVerify();
 #endif
 };
 
@@ -844,6 +848,145 @@ void TestAutoUpgrader::signingToolReleaseIsAccepted()
     QCOMPARE(message, std::string("<!-- version:1.5.0.0 timestamp:20261210 -->\n<p>Faster</p>\n"));
     QCOMPARE(recorder.StartedContent, TestSetupScript);
     QDir(recorder.Folder).removeRecursively();
+}
+#endif
+
+#ifdef TARNWICK_SIGN_TOOL
+namespace {
+
+struct TToolRun {
+    int Status = -1;
+    QByteArray Out;
+    QByteArray Err;
+};
+
+TToolRun RunSigningTool(const QString& folder, const QStringList& arguments)
+{
+    QProcess tool;
+    tool.setWorkingDirectory(folder);
+    tool.start(QStringLiteral(TARNWICK_SIGN_TOOL), arguments);
+    TToolRun run;
+    if (tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit)
+        run.Status = tool.exitCode();
+    run.Out = tool.readAllStandardOutput();
+    run.Err = tool.readAllStandardError();
+    return run;
+}
+
+}  // namespace
+
+void TestAutoUpgrader::signingToolCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("out");  // texts standard output must contain
+    QTest::addColumn<bool>("error");       // one "tarnwick-sign: " line on standard error
+    QTest::newRow("version") << QStringList{"--version"} << 0
+                             << QStringList{"tarnwick-sign " TARNWICK_TEST_PROJECT_VERSION "\n"} << false;
+    QTest::newRow("help") << QStringList{"--help"} << 0
+                          << QStringList{"--version",      "keygen",   "--secret-key", "info",
+                                         "--history",      "--file",   "--run",        "--package ",
+                                         "--package-page", "--output", "verify",       "--public-key",
+                                         "--info",         "--dir",    "Exit status",  "  2  "}
+                          << false;
+    QTest::newRow("no command") << QStringList{} << 2 << QStringList{} << true;
+    QTest::newRow("unknown option") << QStringList{"keygen", "--secret", "k"} << 2 << QStringList{} << true;
+    QTest::newRow("missing option") << QStringList{"verify", "--info", "u.inf"} << 2 << QStringList{} << true;
+    QTest::newRow("no such key file")
+        << QStringList{"info",   "--secret-key",        "none.key", "--version", "1.5", "--history", "h.html",
+                       "--file", "https://h/s.sh=s.sh", "--output", "u.inf"}
+        << 1 << QStringList{} << true;
+    QTest::newRow("version not a number")
+        << QStringList{"info",   "--secret-key", "release.key",         "--version", "1.5b", "--history",
+                       "h.html", "--file",       "https://h/s.sh=s.sh", "--output",  "u.inf"}
+        << 1 << QStringList{} << true;
+    QTest::newRow("address without a file name")
+        << QStringList{"info",   "--secret-key", "release.key",         "--version", "1.5",  "--history",
+                       "h.html", "--file",       "https://h/d/..=s.sh", "--output",  "u.inf"}
+        << 1 << QStringList{} << true;
+    QTest::newRow("run names no file")
+        << QStringList{"info",      "--secret-key", "release.key", "--version",           "1.5",
+                       "--history", "h.html",       "--file",      "https://h/s.sh=s.sh", "--run",
+                       "other.sh",  "--output",     "u.inf"}
+        << 1 << QStringList{} << true;
+}
+
+void TestAutoUpgrader::signingToolCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QStringList, out);
+    QFETCH(bool, error);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QCOMPARE(RunSigningTool(work.path(), {"keygen", "--secret-key", "release.key"}).Status, 0);
+    for (const char* name : {"h.html", "s.sh"}) {
+        QFile file(work.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<p>x</p>\n");
+    }
+    const TToolRun run = RunSigningTool(work.path(), arguments);
+    QCOMPARE(run.Status, status);
+    for (const QString& text : out)
+        QVERIFY2(run.Out.contains(text.toUtf8()), qPrintable(text));
+    if (error) {
+        QVERIFY2(run.Err.startsWith("tarnwick-sign: "), run.Err.constData());
+        QVERIFY(run.Err.endsWith('\n'));
+        QCOMPARE(run.Err.count('\n'), 1);
+        QVERIFY(!QFileInfo::exists(work.filePath("u.inf")));
+    } else {
+        QCOMPARE(run.Err, QByteArray());
+    }
+}
+
+void TestAutoUpgrader::signingToolVerify_data()
+{
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("says");
+    QTest::newRow("as signed") << "good" << 0 << QByteArray("good ");
+    QTest::newRow("a file changed") << "changed" << 1 << QByteArray("BAD  ");
+    QTest::newRow("the signed text changed") << "tampered" << 1 << QByteArray("signature does not match");
+    QTest::newRow("a name that leaves the folder") << "outside" << 1 << QByteArray("not a plain file name");
+}
+
+void TestAutoUpgrader::signingToolVerify()
+{
+    QFETCH(QString, variant);
+    QFETCH(int, status);
+    QFETCH(QByteArray, says);
+    const TTestKeyPair key;
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QVERIFY(QDir(work.path()).mkdir("dist"));
+    auto write = [&work](const QString& name, const QByteArray& bytes) {
+        QFile file(work.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    write("dist/setup.sh", TestSetupScript);
+    // The same bytes beside the folder: found only by a tool that follows "..".
+    write("outside.sh", TestSetupScript);
+    const QString name = variant == "outside" ? QStringLiteral("../outside.sh") : QStringLiteral("setup.sh");
+    QByteArray text = SignedInformationText(
+        "1.5.0.0", "history",
+        {{QStringLiteral("https://h/d/setup.sh"), TestSetupScript.size(), Sha256Hex(TestSetupScript), name}},
+        name);
+    const QByteArray signature = key.InformationSignatureHex(text);
+    if (variant == "tampered")
+        text.replace("1.5.0.0", "1.6.0.0");
+    write("update.inf", InformationEnvelope(text, signature));
+    if (variant == "changed")
+        write("dist/setup.sh", TestSetupScript + "\n");
+
+    const QByteArray publicHex =
+        QByteArray(reinterpret_cast<const char*>(key.Public.data()), int(key.Public.size())).toHex();
+    const TToolRun run =
+        RunSigningTool(work.path(), {"verify", "--public-key", QString::fromLatin1(publicHex), "--info",
+                                     "update.inf", "--dir", "dist"});
+    QCOMPARE(run.Status, status);
+    QVERIFY2((run.Out + run.Err).contains(says), (run.Out + run.Err).constData());
+    QCOMPARE(run.Out.contains("good "), variant == "good");
 }
 #endif
 
