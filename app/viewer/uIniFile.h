@@ -44,8 +44,9 @@ public:
 
     // Returns false when the file could not be written (the file on the disk is then
     // unchanged); the value is kept in memory and goes to the disk with the next write.
-    bool WriteString(const std::string& section, const std::string& key, const std::string& value);
-    bool WriteInteger(const std::string& section, const std::string& key, int value);
+    [[nodiscard]] bool WriteString(const std::string& section, const std::string& key,
+                                   const std::string& value);
+    [[nodiscard]] bool WriteInteger(const std::string& section, const std::string& key, int value);
 
 private:
     struct TLine {
