@@ -14,8 +14,9 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QProcess>
-#include <QRegularExpression>
+#include <QSaveFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 
 #include <sodium.h>
@@ -108,18 +109,12 @@ bool IsConnectionLost(QNetworkReply::NetworkError error)
     }
 }
 
-// The file name under which a download is kept: the last segment of its address, cut
-// down to characters that mean nothing to a file system or a command line.
-QString LocalFileName(const std::string& url, std::size_t index)
+constexpr std::size_t MaxFileNameLength = 128;
+
+bool IsSafeNameCharacter(char c)
 {
-    QString name = QUrl(QString::fromStdString(url)).fileName();
-    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
-    name.replace(unsafe, QStringLiteral("_"));
-    while (name.startsWith(QLatin1Char('.')))
-        name.remove(0, 1);
-    if (name.isEmpty())
-        name = QStringLiteral("setup");
-    return QStringLiteral("%1-%2").arg(index + 1).arg(name);
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
 }
 
 bool DefaultStartSetupAndQuit(const QString& program, const QStringList& arguments)
@@ -177,7 +172,39 @@ std::optional<TPublicKey> PublicKeyFromHex(std::string_view hex)
     return key;
 }
 
-std::optional<TUpdateInformation> ParseUpdateInformation(const QByteArray& document, QString* error)
+bool IsSafeUpdateFileName(std::string_view name)
+{
+    return !name.empty() && name.size() <= MaxFileNameLength && name.front() != '.' &&
+           std::all_of(name.begin(), name.end(), IsSafeNameCharacter);
+}
+
+std::string SafeFileNameFromUrl(const std::string& url)
+{
+    // The segment after the last slash, before any query or fragment.
+    std::string name = url.substr(0, url.find_first_of("?#"));
+    name = name.substr(name.find_last_of('/') == std::string::npos ? 0 : name.find_last_of('/') + 1);
+    for (char& c : name)
+        if (!IsSafeNameCharacter(c))
+            c = '_';
+    name.erase(0,
+               name.find_first_not_of('.') == std::string::npos ? name.size() : name.find_first_not_of('.'));
+    if (name.size() > MaxFileNameLength)
+        name.resize(MaxFileNameLength);
+    return name;
+}
+
+bool IsInstalledLocation(const QString& executableFolder, const QString& installBinFolder)
+{
+    if (executableFolder.isEmpty() || installBinFolder.isEmpty())
+        return false;
+    const QString running = QFileInfo(executableFolder).canonicalFilePath();
+    const QString installed = QFileInfo(installBinFolder).canonicalFilePath();
+    return !running.isEmpty() && running == installed;
+}
+
+std::optional<TUpdateInformation> ParseUpdateInformation(const QByteArray& document,
+                                                         const std::optional<TPublicKey>& key,
+                                                         const TUpdateLimits& limits, QString* error)
 {
     auto fail = [error](const QString& reason) -> std::optional<TUpdateInformation> {
         if (error)
@@ -185,16 +212,41 @@ std::optional<TUpdateInformation> ParseUpdateInformation(const QByteArray& docum
         return std::nullopt;
     };
     QJsonParseError parseError;
-    const QJsonDocument json = QJsonDocument::fromJson(document, &parseError);
-    if (json.isNull())
+    const QJsonDocument outer = QJsonDocument::fromJson(document, &parseError);
+    if (outer.isNull())
         return fail(QStringLiteral("not JSON: ") + parseError.errorString());
-    if (!json.isObject())
+    if (!outer.isObject())
         return fail(QStringLiteral("not a JSON object"));
-    const QJsonObject root = json.object();
-    if (root.value(QStringLiteral("format")).toInt(0) != 1)
+    const QJsonObject envelope = outer.object();
+    // Format 1 listed files with signatures of their bytes only; it is refused, since
+    // accepting it would bring back everything the signed text is there to prevent.
+    if (envelope.value(QStringLiteral("format")).toInt(0) != 2)
         return fail(QStringLiteral("unknown format"));
+    const QJsonValue signedValue = envelope.value(QStringLiteral("signed"));
+    if (!signedValue.isString())
+        return fail(QStringLiteral("signed is not a text"));
+    const QByteArray signedText = signedValue.toString().toUtf8();
+    TSignature signature{};
+    if (!HexToBytes(envelope.value(QStringLiteral("signature")).toString().toStdString(), signature.data(),
+                    signature.size()))
+        return fail(QStringLiteral("the signature is not 128 hex digits"));
+    if (key) {
+        const QByteArray message = QByteArray(UpdateInformationSignaturePrefix) + signedText;
+        if (crypto_sign_verify_detached(signature.data(),
+                                        reinterpret_cast<const unsigned char*>(message.constData()),
+                                        static_cast<unsigned long long>(message.size()), key->data()) != 0)
+            return fail(QStringLiteral("the signature does not match the maker's key"));
+    }
+
+    const QJsonDocument json = QJsonDocument::fromJson(signedText, &parseError);
+    if (!json.isObject())
+        return fail(QStringLiteral("the signed text is not a JSON object"));
+    const QJsonObject root = json.object();
+    if (root.value(QStringLiteral("product")).toString() != QLatin1String("tarnwick"))
+        return fail(QStringLiteral("the information is not about this program"));
 
     TUpdateInformation information;
+    information.Verified = key.has_value();
     const QJsonValue version = root.value(QStringLiteral("version"));
     if (!version.isString() || !VersionParts(version.toString().toStdString()))
         return fail(QStringLiteral("version is not a dot-separated list of numbers"));
@@ -207,9 +259,18 @@ std::optional<TUpdateInformation> ParseUpdateInformation(const QByteArray& docum
     const QJsonValue files = root.value(QStringLiteral("files"));
     if (!files.isArray() || files.toArray().isEmpty())
         return fail(QStringLiteral("files is not a non-empty list"));
+    if (static_cast<std::size_t>(files.toArray().size()) > limits.MaxFiles)
+        return fail(QStringLiteral("more files than an update may have"));
+    std::int64_t total = 0;
+    std::set<std::string> names;
     for (const QJsonValue& entry : files.toArray()) {
         const QJsonObject object = entry.toObject();
         TUpdateFile file;
+        file.Name = object.value(QStringLiteral("name")).toString().toStdString();
+        if (!IsSafeUpdateFileName(file.Name))
+            return fail(QStringLiteral("a file's name is not a plain file name"));
+        if (!names.insert(file.Name).second)
+            return fail(QStringLiteral("two files have the same name"));
         const QJsonValue url = object.value(QStringLiteral("url"));
         if (!url.isString() || url.toString().isEmpty())
             return fail(QStringLiteral("a file has no url"));
@@ -220,20 +281,42 @@ std::optional<TUpdateInformation> ParseUpdateInformation(const QByteArray& docum
             sizeValue != static_cast<double>(static_cast<std::int64_t>(sizeValue)))
             return fail(QStringLiteral("a file's size is not a whole number of bytes below 2 GiB"));
         file.Size = static_cast<std::int64_t>(sizeValue);
-        const std::string signature = object.value(QStringLiteral("signature")).toString().toStdString();
-        if (!HexToBytes(signature, file.Signature.data(), file.Signature.size()))
-            return fail(QStringLiteral("a file's signature is not 128 hex digits"));
+        total += file.Size;
+        if (total > limits.MaxTotalBytes)
+            return fail(QStringLiteral("the files are larger together than an update may be"));
+        const std::string hash = object.value(QStringLiteral("sha256")).toString().toStdString();
+        if (!HexToBytes(hash, file.Sha256.data(), file.Sha256.size()))
+            return fail(QStringLiteral("a file's sha256 is not 64 hex digits"));
         information.Files.push_back(std::move(file));
+    }
+    information.Run = root.value(QStringLiteral("run")).toString().toStdString();
+    if (!names.count(information.Run))
+        return fail(QStringLiteral("run does not name one of the files"));
+    const QJsonValue package = root.value(QStringLiteral("package"));
+    if (!package.isUndefined()) {
+        information.Package = package.toString().toStdString();
+        if (!names.count(information.Package))
+            return fail(QStringLiteral("package does not name one of the files"));
+    }
+    const QJsonValue page = root.value(QStringLiteral("packagePage"));
+    if (!page.isUndefined()) {
+        information.PackagePage = page.toString().toStdString();
+        if (!IsAllowedUpdateAddress(QUrl(QString::fromStdString(information.PackagePage))))
+            return fail(QStringLiteral("packagePage is not an HTTPS address"));
     }
     return information;
 }
 
 TauAutoUpgrader::TauAutoUpgrader(QObject* owner)
     : QObject(owner), PublicKey(PublicKeyFromHex(TARNWICK_UPDATE_PUBLIC_KEY)),
-      StartSetupAndQuit(DefaultStartSetupAndQuit), FNetwork(new QNetworkAccessManager(this))
+      StartSetupAndQuit(DefaultStartSetupAndQuit), FNetwork(new QNetworkAccessManager(this)),
+      FDeadline(new QTimer(this)), FRateTimer(new QTimer(this))
 {
     if (sodium_init() < 0)
         PublicKey.reset();  // without a working libsodium nothing can be verified
+    FDeadline->setSingleShot(true);
+    connect(FDeadline, &QTimer::timeout, this, [this] { TimeOut(); });
+    connect(FRateTimer, &QTimer::timeout, this, [this] { WatchTick(); });
 }
 
 TauAutoUpgrader::~TauAutoUpgrader()
@@ -278,10 +361,51 @@ void TauAutoUpgrader::Deliver(std::function<void()> step)
     FDelivering = false;
 }
 
+void TauAutoUpgrader::Watch()
+{
+    FTimedOut = false;
+    FDeadline->start(std::max(Limits.DeadlineMs, 1));
+}
+
+void TauAutoUpgrader::WatchTransfer()
+{
+    // The stall timeout of each request ends a transfer that moves nothing at all; this
+    // also ends one that keeps itself open by moving a byte now and then.
+    FWindowBytes = 0;
+    FRateTimer->start(std::max(Limits.RateWindowMs, 1));
+}
+
+void TauAutoUpgrader::Unwatch()
+{
+    FDeadline->stop();
+    FRateTimer->stop();
+}
+
+void TauAutoUpgrader::WatchTick()
+{
+    if (FReply && FWindowBytes < Limits.MinBytesPerWindow) {
+        TimeOut();
+        return;
+    }
+    FWindowBytes = 0;
+}
+
+void TauAutoUpgrader::TimeOut()
+{
+    Unwatch();
+    FTimedOut = true;
+    if (FReply)
+        FReply->abort();  // its finished signal reports the outcome
+}
+
 void TauAutoUpgrader::Abandon()
 {
     ++FGeneration;
     FPending.clear();
+    Unwatch();
+    FTimedOut = false;
+    FAnnouncement.reset();
+    FPackageTarget.clear();
     if (FReply) {
         QNetworkReply* reply = FReply;
         FReply = nullptr;
@@ -319,6 +443,7 @@ void TauAutoUpgrader::CheckUpdate()
 {
     Abandon();
     FCurrentFileURL.clear();
+    SavePackageTo.clear();  // the owner chooses again for every announcement
     const QUrl url(QString::fromStdString(InfoFileURL));
     if (!IsAllowedUpdateAddress(url)) {
         Post([this] {
@@ -327,8 +452,13 @@ void TauAutoUpgrader::CheckUpdate()
         });
         return;
     }
+    Watch();
     QNetworkReply* reply = StartGet(url);
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
+    WatchTransfer();
+    auto counted = std::make_shared<qint64>(0);
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply, counted](qint64 received, qint64) {
+        FWindowBytes += received - *counted;
+        *counted = received;
         if (received > MaxInformationFileSize)
             reply->abort();
     });
@@ -342,19 +472,25 @@ void TauAutoUpgrader::InfoFileFinished()
         return;
     FReply = nullptr;
     reply->deleteLater();
+    Unwatch();
 
     const QUrl url = reply->request().url();
     const QNetworkReply::NetworkError error = reply->error();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (error != QNetworkReply::NoError && status == 0 && IsUnreachable(error)) {
+    // A server too slow to hand over a few kilobytes in time is as good as unreachable.
+    if (FTimedOut || (error != QNetworkReply::NoError && status == 0 && IsUnreachable(error))) {
         if (OnHostUnreachable)
             OnHostUnreachable(this, InfoFileURL, url.host().toStdString());
         return;
     }
     QString reason;
-    const auto information = error == QNetworkReply::NoError && status == 200
-                                 ? ParseUpdateInformation(reply->readAll(), &reason)
-                                 : std::nullopt;
+    // The progress signal stops a long transfer early; a body that arrived whole before
+    // it could is held to the same limit here.
+    const QByteArray body = reply->read(MaxInformationFileSize + 1);
+    const auto information =
+        error == QNetworkReply::NoError && status == 200 && body.size() <= MaxInformationFileSize
+            ? ParseUpdateInformation(body, PublicKey, Limits, &reason)
+            : std::nullopt;
     if (!information) {
         if (OnNoInfoFile)
             OnNoInfoFile(this);
@@ -368,11 +504,14 @@ void TauAutoUpgrader::InfoFileFinished()
             OnNoInfoFile(this);
         return;
     }
+    // Also what keeps an old signed information file, replayed, from offering the
+    // version it once announced.
     if (*order <= 0) {
         if (OnNoUpdateAvailable)
             OnNoUpdateAvailable(this);
         return;
     }
+    FAnnouncement = *information;
     BeginUpgrade(*information);
 }
 
@@ -388,7 +527,26 @@ void TauAutoUpgrader::BeginUpgrade(const TUpdateInformation& information)
     if (!canUpgrade || generation != FGeneration || FDestroying)
         return;
 
-    FFiles = information.Files;
+    FPackageTarget = SavePackageTo;
+    FFiles.clear();
+    if (FPackageTarget.isEmpty()) {
+        FFiles = information.Files;
+    } else {
+        for (const TUpdateFile& file : information.Files)
+            if (file.Name == information.Package)
+                FFiles.push_back(file);
+    }
+    FCurrentFileURL = information.Files.front().URL;
+    if (FFiles.empty()) {
+        FileLost(lfCannotStore);  // there is no package to save
+        return;
+    }
+    // Without a key the information was read unverified: nothing of it is fetched.
+    if (!information.Verified || !PublicKey) {
+        FCurrentFileURL = FFiles.front().URL;
+        FileLost(lfNoPublicKey);
+        return;
+    }
     FFileIndex = 0;
     FAnyFileLost = false;
     FBytesBefore = 0;
@@ -405,6 +563,7 @@ void TauAutoUpgrader::BeginUpgrade(const TUpdateInformation& information)
         FileLost(lfCannotStore);
         return;
     }
+    Watch();
     DownloadNext();
 }
 
@@ -416,6 +575,10 @@ void TauAutoUpgrader::DownloadNext()
     }
     const TUpdateFile& file = FFiles[FFileIndex];
     FCurrentFileURL = file.URL;
+    if (FTimedOut) {  // the deadline passed between two files
+        FileLost(lfTimedOut);
+        return;
+    }
     const QUrl url(QString::fromStdString(file.URL));
     if (!PublicKey) {
         FileLost(lfNoPublicKey);
@@ -425,7 +588,7 @@ void TauAutoUpgrader::DownloadNext()
         FileLost(lfAddressRefused);
         return;
     }
-    const QString localName = FFolder->filePath(LocalFileName(file.URL, FFileIndex));
+    const QString localName = FFolder->filePath(QString::fromStdString(file.Name));
     FFile = std::make_unique<QFile>(localName);
     if (!FFile->open(QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner)) {
         FFile.reset();
@@ -438,6 +601,7 @@ void TauAutoUpgrader::DownloadNext()
     FFileStartedMs = QDateTime::currentMSecsSinceEpoch();
 
     QNetworkReply* reply = StartGet(url);
+    WatchTransfer();
     connect(reply, &QNetworkReply::readyRead, this, &TauAutoUpgrader::FileDataArrived);
     connect(reply, &QNetworkReply::finished, this, [this] {
         FileDataArrived();
@@ -458,6 +622,7 @@ void TauAutoUpgrader::FileDataArrived()
     const QByteArray data = FReply->readAll();
     if (data.isEmpty())
         return;
+    FWindowBytes += data.size();
     if (FFileBytes + data.size() > declared) {
         // Stop at once: a server that sends more than was announced is not sending the
         // announced file, and may be trying to fill the disk.
@@ -503,6 +668,10 @@ void TauAutoUpgrader::FileFinished()
     FFile->close();
 
     const TUpdateFile& file = FFiles[FFileIndex];
+    if (FTimedOut) {
+        FileLost(lfTimedOut);
+        return;
+    }
     if (FFileTooLong) {
         FileLost(lfWrongSize);
         return;
@@ -517,6 +686,7 @@ void TauAutoUpgrader::FileFinished()
     }
     if (error != QNetworkReply::NoError) {
         if (IsConnectionLost(error)) {
+            Unwatch();
             FFile->remove();
             FFile.reset();
             FFolder.reset();
@@ -563,9 +733,9 @@ bool TauAutoUpgrader::Verify(const TUpdateFile& file, int& code)
             return false;
         }
     }
-    const bool genuine =
-        crypto_sign_verify_detached(file.Signature.data(), bytes, static_cast<unsigned long long>(file.Size),
-                                    PublicKey->data()) == 0;
+    TSha256 hash{};
+    crypto_hash_sha256(hash.data(), bytes, static_cast<unsigned long long>(file.Size));
+    const bool genuine = sodium_memcmp(hash.data(), file.Sha256.data(), hash.size()) == 0;
     FFile->close();  // also unmaps
     if (!genuine)
         code = lfBadSignature;
@@ -580,6 +750,7 @@ void TauAutoUpgrader::FileLost(int code)
         FFile.reset();
     }
     FAnyFileLost = true;
+    Unwatch();
     bool continueUpgrade = false;
     const std::uint64_t generation = FGeneration;
     if (OnLostFile)
@@ -600,8 +771,13 @@ void TauAutoUpgrader::FileLost(int code)
 
 void TauAutoUpgrader::FinishUpgrade()
 {
+    Unwatch();
     if (FAnyFileLost) {
         FFolder.reset();
+        return;
+    }
+    if (!FPackageTarget.isEmpty()) {
+        SavePackage();
         return;
     }
     bool restartImmediately = true;
@@ -614,16 +790,51 @@ void TauAutoUpgrader::FinishUpgrade()
         FFolder.reset();
         return;
     }
-    // The first file is the setup program; any others are its companions in the folder.
-    const QString setup = FLocalFiles.front();
+    // Only the file the signed text names is started, wherever it stands in the list; the
+    // others are its companions in the folder.
+    const auto run = std::find_if(FFiles.begin(), FFiles.end(), [this](const TUpdateFile& file) {
+        return file.Name == FAnnouncement->Run;
+    });
+    if (run == FFiles.end() || FLocalFiles.size() != FFiles.size()) {
+        FFolder.reset();
+        return;
+    }
+    const QString setup = FLocalFiles[static_cast<std::size_t>(run - FFiles.begin())];
     const QStringList arguments = QProcess::splitCommand(QString::fromStdString(RestartParams));
     if (!QFile::setPermissions(setup, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ||
         !StartSetupAndQuit || !StartSetupAndQuit(setup, arguments)) {
-        FCurrentFileURL = FFiles.front().URL;
+        FCurrentFileURL = run->URL;
         FFileIndex = FFiles.size();
         FileLost(lfCannotStart);
         return;
     }
     // The setup program runs from the folder, so it stays.
     FFolder->setAutoRemove(false);
+}
+
+void TauAutoUpgrader::SavePackage()
+{
+    // Written beside the target and renamed over it only when complete, so that a failed
+    // copy leaves neither a cut package nor a changed old file.
+    const QString target = FPackageTarget;
+    QFile verified(FLocalFiles.front());
+    QSaveFile out(target);
+    bool saved = verified.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly);
+    while (saved && !verified.atEnd()) {
+        const QByteArray part = verified.read(1 << 20);
+        saved = !part.isEmpty() && out.write(part) == part.size();
+    }
+    saved = saved && out.commit();
+    verified.close();
+    if (!saved) {
+        out.cancelWriting();
+        FFileIndex = FFiles.size();
+        FileLost(lfCannotStore);
+        return;
+    }
+    FFolder.reset();
+    FFiles.clear();
+    FLocalFiles.clear();
+    if (OnPackageSaved)
+        OnPackageSaved(this, target);
 }

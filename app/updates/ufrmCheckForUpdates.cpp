@@ -1,11 +1,14 @@
 #include "ufrmCheckForUpdates.h"
 
 #include "uDialogs.h"
+#include "uShellOpen.h"
 #include "uVersionInfo.h"
 #include "ufrmWebUpdateInformation.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
@@ -136,6 +139,16 @@ TfrmCheckForUpdates::TfrmCheckForUpdates(QWidget* owner)
     };
     autoUpgrade->OnConnLost = [this](auto... a) { autoUpgradeConnLost(a...); };
     autoUpgrade->OnEndUpgrade = [this](auto* s, bool& r) { autoUpgradeEndUpgrade(s, r); };
+    autoUpgrade->OnPackageSaved = [this](auto* s, const QString& p) { autoUpgradePackageSaved(s, p); };
+
+    RunsFromInstalledPackage = [] {
+        return IsInstalledLocation(QCoreApplication::applicationDirPath(),
+                                   QStringLiteral(TARNWICK_INSTALL_BINDIR));
+    };
+    ChoosePackageFile = [this](const QString& suggestedName) {
+        return QFileDialog::getSaveFileName(this, Translated("Save the new package"),
+                                            QDir::home().filePath(suggestedName));
+    };
 
     TntFormCreate();
 }
@@ -239,6 +252,7 @@ void TfrmCheckForUpdates::ShowStatus()
         {"Failed with errors", true, false},      // 4 file lost
         {"Failed with errors", true, false},      // 5 connection lost
         {"Completed", true, false},               // 6 update declined
+        {"Completed", true, false},               // 7 new package handed to the user
     };
     if (FState >= std::size(rows))
         return;
@@ -277,23 +291,31 @@ void TfrmCheckForUpdates::autoUpgradeNoUpdateAvailable(TauAutoUpgrader*)
     ShowStatus();
 }
 
-void TfrmCheckForUpdates::autoUpgradeBeginUpgrade(TauAutoUpgrader*, const std::string& UpgradeMsg,
+void TfrmCheckForUpdates::autoUpgradeBeginUpgrade(TauAutoUpgrader* Sender, const std::string& UpgradeMsg,
                                                   TUpgradeMethod, const std::vector<std::string>&,
                                                   bool& CanUpgrade)
 {
     bool latest = false;
+    const bool installed = RunsFromInstalledPackage && RunsFromInstalledPackage();
     {
         auto information = std::make_unique<TfrmUpdateInformation>(this);
         information->SetUpdateMessage(UpgradeMsg);
+        if (installed)
+            information->btnUpdate->setText(Translated("&Download"));
         CanUpgrade = ExecModal(*information) == QDialog::Accepted;
         latest = information->IsLatestVersion();
     }
     mmMemo->setUpdatesEnabled(false);
+    bool handed = false;  // the new version went to the user in another way
+    if (CanUpgrade && installed && !OfferPackage(Sender)) {
+        CanUpgrade = false;
+        handed = FState == 7;
+    }
     if (CanUpgrade) {
         btnRetry->setEnabled(false);
         btnClose->setEnabled(false);
         FState = 3;
-    } else {
+    } else if (!handed) {
         FState = 6;
         AddMessage(Translated("Update skipped"));
     }
@@ -341,4 +363,41 @@ void TfrmCheckForUpdates::autoUpgradeEndUpgrade(TauAutoUpgrader*, bool&)
                                "completed, Tarnwick will restart."),
                     QMessageBox::Ok, this);
     (void)ExecModal(box);
+}
+
+bool TfrmCheckForUpdates::OfferPackage(TauAutoUpgrader* Sender)
+{
+    FState = 6;
+    // Only what the maker signed is offered: an unverified announcement could name any
+    // page or file.
+    const TUpdateInformation* announcement = Sender->Announcement();
+    if (announcement && announcement->Verified && !announcement->Package.empty()) {
+        const QString path =
+            ChoosePackageFile ? ChoosePackageFile(FromNarrow(announcement->Package)) : QString();
+        if (path.isEmpty())
+            return false;
+        Sender->SavePackageTo = path;
+        return true;
+    }
+    if (announcement && announcement->Verified && !announcement->PackagePage.empty()) {
+        ShellOpen(FromNarrow(announcement->PackagePage).toStdU16String());
+        FState = 7;
+        AddMessage(Translated("The download page of the new version was opened: ") +
+                   FromNarrow(announcement->PackagePage));
+        return false;
+    }
+    FState = 7;
+    AddMessage(Translated("This copy of Tarnwick was installed by a package manager; install the new version "
+                          "with it."));
+    return false;
+}
+
+void TfrmCheckForUpdates::autoUpgradePackageSaved(TauAutoUpgrader*, const QString& Path)
+{
+    mmMemo->setPlainText(
+        Translated(
+            "The package of the new version was saved to %s.  Install it with the system's package manager.")
+            .replace(QStringLiteral("%s"), Path));
+    FState = 7;
+    ShowStatus();
 }

@@ -2,6 +2,11 @@
 // The update check window: runs a check through its upgrade component 200 ms after it
 // is shown, reports each outcome in a status line and a memo, offers a retry, and lets
 // the update information window decide whether a newer version is installed.
+//
+// A copy installed by a package manager does not replace its own files: for it a newer
+// version is handed to the user instead, as the package file saved where the user
+// chooses (verified like any download) or, when the announcement names no package, as
+// its download page opened in the browser.
 
 #include "uAutoUpgrader.h"
 
@@ -9,6 +14,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +44,12 @@ public:
     QPushButton* btnClose = nullptr;
     QTimer* timerUpdate = nullptr;
     TauAutoUpgrader* autoUpgrade = nullptr;
+
+    // Whether this copy runs from the installed package; asked at each check. By default
+    // the executable's folder is compared with the build's install location.
+    std::function<bool()> RunsFromInstalledPackage;
+    // Asks where the new package is to be saved, suggesting its name; empty: nowhere.
+    std::function<QString(const QString& suggestedName)> ChoosePackageFile;
 
     void done(int result) override;
 
@@ -69,6 +81,10 @@ private:
                              bool& ContinueUpgrade);
     void autoUpgradeConnLost(TauAutoUpgrader* Sender);
     void autoUpgradeEndUpgrade(TauAutoUpgrader* Sender, bool& RestartImediately);
+    void autoUpgradePackageSaved(TauAutoUpgrader* Sender, const QString& Path);
+    // For an installed copy: hands the accepted announcement to the user; true when the
+    // package file is to be downloaded.
+    bool OfferPackage(TauAutoUpgrader* Sender);
 
     std::uint8_t FState = 0;
     bool FHourglass = false;

@@ -4,6 +4,7 @@
 #include "uVersionInfo.h"
 
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -42,6 +43,15 @@ QFrame* BottomLine(QWidget* parent)
 
 }  // namespace
 
+QVariant THistoryBrowser::loadResource(int type, const QUrl&)
+{
+    // An invalid answer would send the document to read the file itself; an empty one
+    // of the asked kind makes it show nothing in its place.
+    if (type == QTextDocument::ImageResource)
+        return QImage();
+    return QByteArray("");
+}
+
 TfrmUpdateInformation::TfrmUpdateInformation(QWidget* owner) : QDialog(owner)
 {
     setWindowTitle(QStringLiteral("Web Update"));
@@ -63,7 +73,7 @@ TfrmUpdateInformation::TfrmUpdateInformation(QWidget* owner) : QDialog(owner)
     Label4->move(16, 104);
     Label4->adjustSize();
 
-    htmlWhatsNew = new QTextBrowser(this);
+    htmlWhatsNew = new THistoryBrowser(this);
     htmlWhatsNew->setFrameShape(QFrame::Box);
     htmlWhatsNew->setLineWidth(1);
     htmlWhatsNew->setAutoFillBackground(true);
@@ -130,7 +140,16 @@ void TfrmUpdateInformation::SetUpdateMessage(const std::string& message)
     // The file writes braces as words so that its own template engine leaves them alone.
     text.replace(QStringLiteral("<openbrace>"), QStringLiteral("{"));
     text.replace(QStringLiteral("<closebrace>"), QStringLiteral("}"));
+    bool cut = false;
+    if (text.size() > MaxHistoryLength) {
+        // At a line break, so that no marker and no tag on the last line is split.
+        const qsizetype lineEnd = text.lastIndexOf(QLatin1Char('\n'), MaxHistoryLength - 1);
+        text.truncate(lineEnd > 0 ? lineEnd + 1 : MaxHistoryLength);
+        cut = true;
+    }
     ScanVersionHistory(text);
+    if (cut)
+        text += QString::fromLatin1(TruncatedHistoryNote);
     htmlWhatsNew->setHtml(text);
 
     btnCancel->setText(QStringLiteral("&Cancel"));

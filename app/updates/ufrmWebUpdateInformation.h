@@ -4,18 +4,33 @@
 
 #include <QDialog>
 #include <QString>
+#include <QTextBrowser>
 
 #include <string>
 
 class QFrame;
 class QLabel;
 class QPushButton;
-class QTextBrowser;
+
+// The viewer of the version history. The history is HTML from the network; a viewer that
+// fetched what it names would read any local file or device an <img> or a style sheet
+// points at (a device without end, a pipe that never answers). It fetches nothing.
+class THistoryBrowser : public QTextBrowser {
+public:
+    using QTextBrowser::QTextBrowser;
+    QVariant loadResource(int type, const QUrl& name) override;
+};
 
 class TfrmUpdateInformation : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmUpdateInformation(QWidget* owner);
+
+    // The longest history shown, in characters; a longer one is cut at a line break
+    // before this length and ends with a note saying so.
+    static constexpr qsizetype MaxHistoryLength = 256 * 1024;
+    static constexpr char TruncatedHistoryNote[] =
+        "<p><i>The version history is too long to be shown here in full.</i></p>";
 
     // Fills the window from the message text of the update information file (UTF-8).
     void SetUpdateMessage(const std::string& message);

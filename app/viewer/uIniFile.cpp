@@ -1,9 +1,15 @@
 #include "uIniFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <fstream>
 #include <sstream>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,9 +30,41 @@ std::string Trim(const std::string& text)
     return text.substr(first, last - first + 1);
 }
 
+// Writes all of text, resuming after short writes and interruptions.
+bool WriteAllTo(const TIniFileSystemCalls& calls, int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = calls.Write(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// The folder that holds path, for the new file and for making the rename durable.
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
 }  // namespace
 
-TIniFile::TIniFile(std::string path) : FPath(std::move(path))
+TIniFileSystemCalls TIniFileSystemCalls::System()
+{
+    return {[](int fd, const void* data, size_t size) { return ::write(fd, data, size); },
+            [](int fd) { return ::fsync(fd); },
+            [](const char* from, const char* to) { return ::rename(from, to); }};
+}
+
+TIniFile::TIniFile(std::string path, TIniFileSystemCalls calls)
+    : FPath(std::move(path)), FCalls(std::move(calls))
 {
     Load();
 }
@@ -63,10 +101,29 @@ bool TIniFile::Save() const
         for (const TLine& line : section.Lines)
             text << (line.Key.empty() ? line.Text : line.Key + "=" + line.Value) << '\n';
     }
-    std::ofstream out(FPath, std::ios::binary | std::ios::trunc);
-    out << text.str();
-    out.close();
-    return static_cast<bool>(out);
+    // The new file takes the old one's permissions; a first file is the user's alone.
+    mode_t mode = S_IRUSR | S_IWUSR;
+    struct stat old {};
+    if (::stat(FPath.c_str(), &old) == 0)
+        mode = old.st_mode & 0777;
+    std::string temporary = FPath + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return false;
+    const bool written =
+        ::fchmod(fd, mode) == 0 && WriteAllTo(FCalls, fd, text.str()) && FCalls.Sync(fd) == 0;
+    if (::close(fd) != 0 || !written || FCalls.Rename(temporary.c_str(), FPath.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // The rename itself reaches the disk with the folder; the new text is already there,
+    // so a failure here loses nothing that a later write would not repeat.
+    const int folder = ::open(FolderOf(FPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
 }
 
 TIniFile::TSection* TIniFile::FindSection(const std::string& name)

@@ -7,13 +7,31 @@
 // Lookups of sections and keys ignore ASCII letter case, as the INI files of Windows
 // do. Every write goes to the file at once, so nothing is lost when the program ends
 // without closing its window.
+//
+// A save never changes the file in place: the text goes to a new file beside it, which
+// is flushed to the disk and then renamed over the old one. A full disk or any other
+// failure on the way leaves the old file as it was, and the write reports it.
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
+// The system calls a save goes through. Tests put failing ones in their place, since a
+// full disk cannot be had on demand (and permissions do not stop a root user).
+struct TIniFileSystemCalls {
+    std::function<ssize_t(int fd, const void* data, size_t size)> Write;
+    std::function<int(int fd)> Sync;
+    std::function<int(const char* from, const char* to)> Rename;
+
+    // The real calls.
+    [[nodiscard]] static TIniFileSystemCalls System();
+};
+
 class TIniFile {
 public:
-    explicit TIniFile(std::string path);
+    explicit TIniFile(std::string path, TIniFileSystemCalls calls = TIniFileSystemCalls::System());
 
     [[nodiscard]] const std::string& FileName() const { return FPath; }
 
@@ -24,9 +42,11 @@ public:
     // when the key is missing or its value is not such a number.
     [[nodiscard]] int ReadInteger(const std::string& section, const std::string& key, int defaultValue) const;
 
-    // Returns false when the file could not be written; the value is kept in memory.
-    bool WriteString(const std::string& section, const std::string& key, const std::string& value);
-    bool WriteInteger(const std::string& section, const std::string& key, int value);
+    // Returns false when the file could not be written (the file on the disk is then
+    // unchanged); the value is kept in memory and goes to the disk with the next write.
+    [[nodiscard]] bool WriteString(const std::string& section, const std::string& key,
+                                   const std::string& value);
+    [[nodiscard]] bool WriteInteger(const std::string& section, const std::string& key, int value);
 
 private:
     struct TLine {
@@ -48,5 +68,6 @@ private:
     [[nodiscard]] const TLine* FindKey(const std::string& section, const std::string& key) const;
 
     std::string FPath;
+    TIniFileSystemCalls FCalls;
     std::vector<TSection> FSections;
 };

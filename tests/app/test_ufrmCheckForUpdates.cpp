@@ -5,6 +5,7 @@
 
 #include "uDialogs.h"
 #include "uLoopbackHttpServer.h"
+#include "uShellOpen.h"
 #include "uUpdateTestSupport.h"
 #include "uVersionInfo.h"
 #include "ufrmCheckForUpdates.h"
@@ -15,8 +16,10 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <QWhatsThis>
 
 namespace {
@@ -42,9 +45,22 @@ struct TCheck {
     QStringList MessageBoxTexts;
     QString StartedProgram;
     QStringList StartedArguments;
+    bool Installed = false;
+    QString SaveTo;  // the answer to "where to save the package"
+    QStringList SuggestedNames;
+    QStringList Opened;  // addresses handed to the browser
 
     TCheck()
     {
+        Window.RunsFromInstalledPackage = [this] { return Installed; };
+        Window.ChoosePackageFile = [this](const QString& name) {
+            SuggestedNames << name;
+            return SaveTo;
+        };
+        SetShellOpenHandler([this](const QUrl& url) {
+            Opened << url.toString();
+            return true;
+        });
         Window.autoUpgrade->InfoFileURL =
             Server.Url(QStringLiteral("/downloads/tarnwick/update.inf")).toStdString();
         Window.autoUpgrade->PublicKey = Key.Public;
@@ -74,6 +90,7 @@ struct TCheck {
     ~TCheck()
     {
         SetModalRunner({});
+        SetShellOpenHandler({});
         if (!StartedProgram.isEmpty())
             QDir(QFileInfo(StartedProgram).absolutePath()).removeRecursively();
     }
@@ -86,8 +103,8 @@ struct TCheck {
     {
         const QByteArray& script = TestSetupScript;
         Server.Serve(QStringLiteral("/downloads/tarnwick/update.inf"),
-                     {200, UpdateInformationFile(version, QString::fromUtf8(history),
-                                                 {{SetupUrl(), script.size(), Key.SignatureHex(script)}})});
+                     {200, Key.InformationFile(version, QString::fromUtf8(history),
+                                               {{SetupUrl(), script.size(), Sha256Hex(script)}})});
         Server.Serve(QStringLiteral("/downloads/tarnwick/setup.sh"), served);
     }
 
@@ -109,6 +126,8 @@ private slots:
     void retryEmptiesTheMemoAndChecksAgain();
     void latestVersionClosesTheWindow_data();
     void latestVersionClosesTheWindow();
+    void installedCopyIsHandedThePackage_data();
+    void installedCopyIsHandedThePackage();
 };
 
 void TestCheckForUpdates::initialState()
@@ -260,9 +279,8 @@ void TestCheckForUpdates::progressShowsTwoLines()
     QByteArray script = TestSetupScript + "#";
     script += QByteArray(99 - script.size(), 'x') + "\n";
     QCOMPARE(script.size(), 100);
-    const QByteArray info =
-        UpdateInformationFile("9.0.0.0", QString::fromLatin1(NewerHistory),
-                              {{check.SetupUrl(), script.size(), check.Key.SignatureHex(script)}});
+    const QByteArray info = check.Key.InformationFile("9.0.0.0", QString::fromLatin1(NewerHistory),
+                                                      {{check.SetupUrl(), script.size(), Sha256Hex(script)}});
     check.Server.Serve(QStringLiteral("/downloads/tarnwick/update.inf"), {200, info});
     check.Server.Serve(QStringLiteral("/downloads/tarnwick/setup.sh"), {200, script, -1, 7});
 
@@ -288,8 +306,8 @@ void TestCheckForUpdates::retryEmptiesTheMemoAndChecksAgain()
 
     // The second answer is held back, so that the window can be seen between the
     // press of Retry and the outcome.
-    const QByteArray info = UpdateInformationFile(Running, QString::fromLatin1(LatestHistory),
-                                                  {{check.SetupUrl(), 1, QByteArray(128, '0')}});
+    const QByteArray info = check.Key.InformationFile(Running, QString::fromLatin1(LatestHistory),
+                                                      {{check.SetupUrl(), 1, QByteArray(64, '0')}});
     check.Server.Serve(QStringLiteral("/downloads/tarnwick/update.inf"), {200, info, -1, 10});
     QTest::mouseClick(check.Window.btnRetry, Qt::LeftButton);
     QVERIFY(check.Window.timerUpdate->isActive());
@@ -330,6 +348,89 @@ void TestCheckForUpdates::latestVersionClosesTheWindow()
                         .arg(Running)});
     QCOMPARE(check.Window.mmMemo->toPlainText(), QStringLiteral("Update skipped"));
     QCOMPARE(check.Server.Requests(QStringLiteral("/downloads/tarnwick/setup.sh")), 0);
+}
+
+void TestCheckForUpdates::installedCopyIsHandedThePackage_data()
+{
+    // A copy that a package manager installed gets the new version as a package, never
+    // through a setup program started over the package's files.
+    QTest::addColumn<QString>("offer");    // what the announcement names besides the setup program
+    QTest::addColumn<bool>("chooseFile");  // the user names a place for the package
+    QTest::addColumn<QString>("memo");     // %1: the chosen path, %2: the package's address
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("package saved where the user chose")
+        << "package and page" << true
+        << "The package of the new version was saved to %1.  Install it with the system's package manager."
+        << true;
+    QTest::newRow("package with other bytes")
+        << "forged package" << true
+        << "Tarnwick failed to download the new setup file from %2.  Please try again later." << false;
+    QTest::newRow("no place chosen") << "package and page" << false << "Update skipped" << false;
+    QTest::newRow("download page only")
+        << "page" << true
+        << "The download page of the new version was opened: https://www.quorvel.example/tarnwick/" << false;
+    QTest::newRow("nothing for packages")
+        << "nothing" << true
+        << "This copy of Tarnwick was installed by a package manager; install the new version with it."
+        << false;
+}
+
+void TestCheckForUpdates::installedCopyIsHandedThePackage()
+{
+    QFETCH(QString, offer);
+    QFETCH(bool, chooseFile);
+    QFETCH(QString, memo);
+    QFETCH(bool, saved);
+
+    TCheck check;
+    check.Reply = Answer::UpdateNow;
+    check.Installed = true;
+    QTemporaryDir target;
+    QVERIFY(target.isValid());
+    if (chooseFile)
+        check.SaveTo = target.filePath(QStringLiteral("chosen.deb"));
+    const QByteArray package = "!<arch>\ndebian-binary   a tiny package\n";
+    const QString packageUrl =
+        check.Server.Url(QStringLiteral("/downloads/tarnwick/tarnwick_9.0.0.0_amd64.deb"));
+    std::vector<TTestFileEntry> files{{check.SetupUrl(), TestSetupScript.size(), Sha256Hex(TestSetupScript)}};
+    QJsonObject extra;
+    if (offer != "page" && offer != "nothing") {
+        files.push_back({packageUrl, package.size(), Sha256Hex(package)});
+        extra["package"] = QStringLiteral("tarnwick_9.0.0.0_amd64.deb");
+    }
+    if (offer != "nothing")
+        extra["packagePage"] = QStringLiteral("https://www.quorvel.example/tarnwick/");
+    check.Server.Serve(
+        QStringLiteral("/downloads/tarnwick/update.inf"),
+        {200, check.Key.InformationFile("9.0.0.0", QString::fromLatin1(NewerHistory), files, {}, extra)});
+    check.Server.Serve(QStringLiteral("/downloads/tarnwick/setup.sh"), {200, TestSetupScript});
+    QByteArray served = package;
+    if (offer == "forged package")
+        served[served.size() - 2] = '?';
+    check.Server.Serve(QStringLiteral("/downloads/tarnwick/tarnwick_9.0.0.0_amd64.deb"), {200, served});
+
+    check.Window.show();
+    QTRY_VERIFY(check.Settled());
+    QCOMPARE(check.Window.mmMemo->toPlainText(),
+             QString(memo).replace("%1", check.SaveTo).replace("%2", packageUrl));
+    QCOMPARE(check.Window.lblStatus->text(),
+             offer == "forged package" ? QStringLiteral("Failed with errors") : QStringLiteral("Completed"));
+    // Nothing is started and the setup program is not even fetched.
+    QVERIFY(check.StartedProgram.isEmpty());
+    QVERIFY(check.MessageBoxTexts.isEmpty());
+    QCOMPARE(check.Server.Requests(QStringLiteral("/downloads/tarnwick/setup.sh")), 0);
+    QCOMPARE(check.Opened,
+             offer == "page" ? QStringList{"https://www.quorvel.example/tarnwick/"} : QStringList{});
+    QCOMPARE(check.SuggestedNames,
+             offer.contains("package") ? QStringList{"tarnwick_9.0.0.0_amd64.deb"} : QStringList{});
+    QFile result(target.filePath(QStringLiteral("chosen.deb")));
+    QCOMPARE(result.exists(), saved);
+    if (saved) {
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        QCOMPARE(result.readAll(), package);
+    }
+    QCOMPARE(QDir(target.path()).entryList(QDir::Files | QDir::Hidden).size(), saved ? 1 : 0);
+    check.Window.done(QDialog::Accepted);
 }
 
 QTEST_MAIN(TestCheckForUpdates)

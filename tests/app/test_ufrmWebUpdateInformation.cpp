@@ -4,12 +4,18 @@
 #include "uVersionInfo.h"
 #include "ufrmWebUpdateInformation.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QUrl>
+
+#include <sys/stat.h>
 
 class TestUpdateInformation : public QObject {
     Q_OBJECT
@@ -22,6 +28,10 @@ private slots:
     void buttonsAnswer_data();
     void buttonsAnswer();
     void historyFonts();
+    void historyLoadsNothingItNames_data();
+    void historyLoadsNothingItNames();
+    void longHistoryIsCut_data();
+    void longHistoryIsCut();
 };
 
 void TestUpdateInformation::setUpdateMessage_data()
@@ -187,6 +197,86 @@ void TestUpdateInformation::historyFonts()
         QStringLiteral("Courier New")));
     // The window never shrinks below its designed size.
     QCOMPARE(window.minimumSize(), QSize(520, 555));
+}
+
+void TestUpdateInformation::historyLoadsNothingItNames_data()
+{
+    // The history names a local file the way a hostile one would; a viewer that read it
+    // would show the picture, take the style, or (for a pipe no one writes) never return.
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<int>("resourceType");
+    QTest::newRow("picture") << "picture"
+                             << "<p>a</p><img src=\"%1\" width=\"5\">" << int(QTextDocument::ImageResource);
+    QTest::newRow("style sheet")
+        << "style"
+        << "<html><head><link rel=\"stylesheet\" href=\"%1\"></head><body><p>a</p></body></html>"
+        << int(QTextDocument::StyleSheetResource);
+    QTest::newRow("pipe") << "pipe"
+                          << "<p>a</p><img src=\"%1\">" << int(QTextDocument::ImageResource);
+}
+
+void TestUpdateInformation::historyLoadsNothingItNames()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, html);
+    QFETCH(int, resourceType);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("named"));
+    if (kind == "picture") {
+        QImage picture(37, 23, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(path, "PNG"));
+    } else if (kind == "style") {
+        QFile style(path);
+        QVERIFY(style.open(QIODevice::WriteOnly));
+        style.write("p { color: red; }");
+    } else {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    }
+    const QUrl url = QUrl::fromLocalFile(path);
+    TfrmUpdateInformation window(nullptr);
+    window.SetUpdateMessage(html.arg(url.toString()).toStdString());
+    QTextDocument* document = window.htmlWhatsNew->document();
+    (void)document->size();  // lays the text out, which is when pictures are fetched
+    const QVariant resource = document->resource(resourceType, url);
+    QVERIFY(resource.value<QImage>().isNull());
+    QVERIFY(resource.toByteArray().isEmpty());
+    const QTextCursor text = document->find(QStringLiteral("a"));
+    QVERIFY(!text.isNull());
+    QVERIFY(text.charFormat().foreground().color() != QColor(Qt::red));
+}
+
+void TestUpdateInformation::longHistoryIsCut_data()
+{
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<bool>("cut");
+    // The history below is a 32-character marker line, then this many lines and a last
+    // one of 16 characters each.
+    constexpr int limitLines = int(TfrmUpdateInformation::MaxHistoryLength / 16);
+    QTest::newRow("at the limit") << limitLines - 3 << false;
+    QTest::newRow("past the limit") << limitLines + 97 << true;
+}
+
+void TestUpdateInformation::longHistoryIsCut()
+{
+    QFETCH(int, lines);
+    QFETCH(bool, cut);
+    std::string history = "<!-- version:9              -->\n";
+    QCOMPARE(history.size(), std::size_t(32));
+    for (int i = 1; i <= lines; ++i) {
+        const std::string number = std::to_string(i % 100000);
+        history += "<p>li " + std::string(5 - number.size(), '0') + number + "</p>\n";
+    }
+    history += "<p>THE_END!</p>\n";
+    TfrmUpdateInformation window(nullptr);
+    window.SetUpdateMessage(history);
+    const QString shown = window.htmlWhatsNew->toPlainText();
+    QCOMPARE(shown.contains(QStringLiteral("THE_END!")), !cut);
+    QCOMPARE(shown.contains(QStringLiteral("too long to be shown")), cut);
+    QVERIFY(shown.size() <= TfrmUpdateInformation::MaxHistoryLength + 100);
+    QCOMPARE(window.LatestVersion(), QStringLiteral("9"));
 }
 
 QTEST_MAIN(TestUpdateInformation)

@@ -3,8 +3,9 @@
 // the system picks, answers GET requests from a table of routes and closes every
 // connection after one answer. A route can stop its body part way and either cut the
 // connection there (a lost connection) or hold the rest until the test releases it
-// (to see the client between two parts). It serves a bounded number of connections and
-// stops with the object.
+// (to see the client between two parts), or drip the rest a byte at a time (a server
+// that keeps a transfer open without ever finishing it). It serves a bounded number of
+// connections and stops with the object.
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -12,7 +13,9 @@
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <vector>
@@ -23,6 +26,7 @@ struct TRoute {
     qint64 CutAfter = -1;      // send this many body bytes, then close the connection
     qint64 HoldAfter = -1;     // send this many body bytes, the rest on Release()
     QByteArray Location = {};  // for a redirect
+    int DripEveryMs = -1;      // after HoldAfter bytes (or none), one byte every so often
 };
 
 class TLoopbackHttpServer {
@@ -113,7 +117,22 @@ private:
             "\r\nContent-Type: application/octet-stream" +
             (route.Location.isEmpty() ? QByteArray() : "\r\nLocation: " + route.Location) +
             "\r\nContent-Length: " + QByteArray::number(route.Body.size()) + "\r\nConnection: close\r\n\r\n";
-        if (route.CutAfter >= 0) {
+        if (route.DripEveryMs >= 0) {
+            const qint64 first = std::max<qint64>(route.HoldAfter, 0);
+            socket->write(head + route.Body.left(first));
+            auto rest = std::make_shared<QByteArray>(route.Body.mid(first));
+            auto* drip = new QTimer(socket);
+            QObject::connect(drip, &QTimer::timeout, socket, [socket, rest, drip] {
+                if (rest->isEmpty()) {
+                    drip->stop();
+                    socket->disconnectFromHost();
+                    return;
+                }
+                socket->write(rest->left(1));
+                rest->remove(0, 1);
+            });
+            drip->start(route.DripEveryMs);
+        } else if (route.CutAfter >= 0) {
             socket->write(head + route.Body.left(route.CutAfter));
             socket->disconnectFromHost();
         } else if (route.HoldAfter >= 0) {
