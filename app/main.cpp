@@ -7,11 +7,13 @@
 #include "uLocaleFormat.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLocale>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tarnwick.png")));
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
     SetLocaleFormat(MakeIcuLocaleFormat(QLocale::system().name().toStdString()));
 

@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation xvfb xauth
+  # the checks of the desktop entry, the file type, the metainfo and the manual pages
+  desktop-file-utils appstream mandoc shared-mime-info libglib2.0-bin
 )
 missing=()
 for p in "${packages[@]}"; do
