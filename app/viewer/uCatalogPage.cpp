@@ -1,5 +1,7 @@
 #include "uCatalogPage.h"
 
+#include "uCommonUtils.h"
+
 #include <QAction>
 #include <QClipboard>
 #include <QComboBox>
@@ -17,9 +19,38 @@
 
 namespace {
 
-// The width of each column in average characters, in column order: enough for the
-// usual value, so that the table needs no pass over 35,000 rows to fit its columns.
-constexpr int ColumnChars[CatalogColumnCount] = {16, 18, 18, 20, 20, 11, 20, 20, 8, 8, 40, 9, 9, 9};
+// A text as wide as the usual value of each column, in column order: the columns are
+// fitted to these instead of to the rows, which would mean a pass over 35,000 rows.
+QString SampleText(TCatalogColumn column)
+{
+    switch (column) {
+    case TCatalogColumn::Database:
+        return QStringLiteral("AdventureWorks20");
+    case TCatalogColumn::Server:
+        return QStringLiteral("SQLHOST01\\PRODUCTION");
+    case TCatalogColumn::BackupType:
+        return QStringLiteral("Database differential");
+    case TCatalogColumn::Start:
+    case TCatalogColumn::Finish:
+        // A date with two-digit month, day and hour in the locale's own form.
+        return QString::fromStdU16String(DateValueText(44558.0 + 12.0 / 24 + 59.0 / 1440 + 58.0 / 86400));
+    case TCatalogColumn::Size:
+        return QStringLiteral("888.888 MB");
+    case TCatalogColumn::FirstLSN:
+    case TCatalogColumn::LastLSN:
+        return QStringLiteral("88888000000888880000088");
+    case TCatalogColumn::Position:
+    case TCatalogColumn::Stripes:
+        return QStringLiteral("88 of 88");
+    case TCatalogColumn::Files:
+        return QString(48, QLatin1Char('x'));
+    case TCatalogColumn::Password:
+    case TCatalogColumn::CopyOnly:
+    case TCatalogColumn::Damaged:
+        return QStringLiteral("false");
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -58,9 +89,14 @@ TCatalogPage::TCatalogPage(QWidget* parent)
     FView->verticalHeader()->setDefaultSectionSize(FView->fontMetrics().height() + 6);
     FView->horizontalHeader()->setHighlightSections(false);
     FView->horizontalHeader()->setStretchLastSection(true);
-    const int charWidth = FView->fontMetrics().averageCharWidth();
-    for (int c = 0; c < CatalogColumnCount; ++c)
-        FView->setColumnWidth(c, ColumnChars[c] * charWidth + 12);
+    const QFontMetrics cells = FView->fontMetrics();
+    const QFontMetrics titles = FView->horizontalHeader()->fontMetrics();
+    for (int c = 0; c < CatalogColumnCount; ++c) {
+        const auto column = static_cast<TCatalogColumn>(c);
+        const int title = titles.horizontalAdvance(QString::fromStdU16String(CatalogColumnTitle(column)));
+        // Room for the sort indicator beside the title, and for the cell margins.
+        FView->setColumnWidth(c, std::max(cells.horizontalAdvance(SampleText(column)) + 12, title + 28));
+    }
     // The order a DBA reads backups in: oldest first.
     FView->setSortingEnabled(true);
     FView->sortByColumn(static_cast<int>(TCatalogColumn::Start), Qt::AscendingOrder);
