@@ -42,7 +42,7 @@ std::u16string Integer(int64_t value)
 
 std::u16string Date(TDateTime value)
 {
-    return LocaleFormat().DateTimeText(value, true);
+    return DateValueText(value);
 }
 
 std::u16string Guid(const TGUID& guid)
@@ -57,7 +57,7 @@ std::u16string Boolean(bool value)
 
 std::u16string Lsn(const TBigInteger& value)
 {
-    return Ascii(ToString(value));
+    return LsnText(value);
 }
 
 std::u16string Collation(int32_t collation)
@@ -69,7 +69,7 @@ void AddHeaderRows(TRowBuilder& b, int set, const TBackupHeader& h)
 {
     b.Add(set, u"Backup name", h.BackupName);
     b.Add(set, u"Backup description", h.BackupDescription);
-    b.Add(set, u"Backup type", Narrow(h.BackupTypeDescription));
+    b.Add(set, u"Backup type", BackupTypeText(h));
     b.Add(set, u"User name", Narrow(h.UserName));
     b.Add(set, u"Server name", Narrow(h.ServerName));
     b.Add(set, u"Database name", h.DatabaseName);

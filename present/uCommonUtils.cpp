@@ -1,6 +1,7 @@
 #include "uCommonUtils.h"
 
 #include "uLocaleFormat.h"
+#include "uTextConvert.h"
 
 #include <cmath>
 #include <cstdio>
@@ -62,6 +63,23 @@ std::string GuidText(const TGUID& g)
 std::string BooleanText(bool value)
 {
     return value ? "true" : "false";
+}
+
+std::u16string DateValueText(TDateTime value)
+{
+    return LocaleFormat().DateTimeText(value, true);
+}
+
+std::u16string LsnText(const TBigInteger& value)
+{
+    const std::string digits = ToString(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+std::u16string BackupTypeText(const TBackupHeader& header)
+{
+    // The narrow record fields hold UTF-8.
+    return Utf8ToUtf16(header.BackupTypeDescription);
 }
 
 std::string ProductNameText(int32_t major, int32_t minor)

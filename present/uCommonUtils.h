@@ -26,6 +26,17 @@
 
 [[nodiscard]] std::string BooleanText(bool value);
 
+// A date as every view of a set writes it: the locale's short date and long time
+// (LocaleFormat()), the time left out when it is exactly midnight.
+[[nodiscard]] std::u16string DateValueText(TDateTime value);
+
+// A log sequence number as plain decimal digits, exactly.
+[[nodiscard]] std::u16string LsnText(const TBigInteger& value);
+
+// The name of a set's backup type as the records hold it ("Database", "Transaction
+// log", "Database differential"...); empty for a type code the reader does not know.
+[[nodiscard]] std::u16string BackupTypeText(const TBackupHeader& header);
+
 // "SQL Server 2008 R2 (10)" and the like for the major versions that have a product
 // name; the plain number for every other version.
 [[nodiscard]] std::string ProductNameText(int32_t major, int32_t minor);
