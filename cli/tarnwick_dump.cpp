@@ -44,7 +44,11 @@ int main(int argc, char** argv)
     }
 
     int status = ExitRead;
-    nlohmann::ordered_json documents = nlohmann::ordered_json::array();
+    // Each file is written as soon as it is read, and nothing of it is kept afterwards.
+    TJsonWriter writer(std::cout);
+    const bool several = files.size() > 1;
+    if (json && several)
+        writer.BeginArray();
     for (const std::string& file : files) {
         TReadOptions options;
         options.KeepLog = log;
@@ -55,19 +59,20 @@ int main(int argc, char** argv)
         if (!report.Opened)
             status = ExitNotOpened;
         if (json) {
-            documents.push_back(BackupSetsToJson(file, report.Sets, report.ErrorLines));
+            WriteBackupFileJson(writer, file, report);
             continue;
         }
         // The tree as the window shows it; several files are told apart by their names.
-        if (files.size() > 1)
+        if (several)
             std::cout << (&file == &files.front() ? "" : "\n") << file << '\n';
-        std::cout << DumpText(report.Sets);
+        WriteText(std::cout, report.Sets);
         for (const std::u16string& line : report.ErrorLines)
             std::cerr << file << ": " << Utf16ToUtf8(line) << '\n';
     }
-    if (!json)
-        return status;
-    const nlohmann::ordered_json& output = documents.size() == 1 ? documents[0] : documents;
-    std::cout << output.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    if (json) {
+        if (several)
+            writer.EndArray();
+        writer.EndDocument();
+    }
     return status;
 }

@@ -4,6 +4,7 @@
 
 #include "uBackupTree.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,3 +13,7 @@
 // (backup set, file list, file) are their label alone.
 [[nodiscard]] std::string DumpText(const std::vector<TBackupTreeRow>& rows);
 [[nodiscard]] std::string DumpText(const TBackupSets& sets);
+
+// The text of DumpText(sets), written to `out` as the rows are made, without holding
+// the rows or the whole text. Write failures show in the stream's state.
+void WriteText(std::ostream& out, const TBackupSets& sets);
