@@ -13,7 +13,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
-    SetLocaleFormat(MakeIcuLocaleFormat(QLocale::system().name().toStdString()));
+    SetLocaleFormat(MakeIcuLocaleFormat(LocaleNameFromEnvironment()));
 
     TfrmMain frmMain(QApplication::arguments().mid(1));
     QObject::connect(&frmMain, &TfrmMain::AboutRequested, &frmMain,
