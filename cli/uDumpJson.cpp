@@ -324,5 +324,10 @@ void WriteBackupFileJson(TJsonWriter& w, const std::string& file, const TBackupF
     for (const std::u16string& line : report.ErrorLines)
         w.String(Utf16ToUtf8(line));
     w.EndArray();
+    w.Key("warnings");
+    w.BeginArray();
+    for (const std::u16string& line : report.Warnings)
+        w.String(Utf16ToUtf8(line));
+    w.EndArray();
     w.EndObject();
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The JSON form of one read: a stable interface for scripts.
-//   {"file": "<path as given>", "sets": [{"header": {...}, "files": [{...}]}], "errors": [...]}
-// Fields keep the records' declared order and names.
+//   {"file": "<path as given>", "sets": [{"header": {...}, "files": [{...}]}], "errors": [...],
+//    "warnings": [...]}
+// Fields keep the records' declared order and names. "errors" are the reader's error
+// lines as they are; "warnings" what the file lacks although no step of the walk failed.
 
 #include "uDumpOutput.h"
 #include "uTypesMTF.h"
@@ -48,7 +50,8 @@ private:
     bool FAfterKey = false;
 };
 
-// One file's document: its name as given, its sets and the reader's error lines.
+// One file's document: its name as given, its sets, the reader's error lines and its
+// warnings.
 void WriteBackupFileJson(TJsonWriter& writer, const std::string& file, const TBackupFileReport& report);
 
 // "YYYY-MM-DDTHH:MM:SS" for a day count, null for 0 (not set).

@@ -1,9 +1,11 @@
 #include "uDumpText.h"
 
 #include "uDumpOutput.h"
+#include "uFileKind.h"
 #include "uTextConvert.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 namespace {
@@ -16,36 +18,94 @@ size_t Indent(int level)
     return IndentPerLevel * static_cast<size_t>(level);
 }
 
-// Width on a terminal, counted in code points: the labels are ASCII, and for the
-// values nothing follows them on the line.
-size_t Width(std::u16string_view text)
+// The code point of the control that begins at text[i] and the length of its UTF-8
+// form, or a length of 0 when none begins there.
+std::pair<unsigned, size_t> ControlAt(std::string_view text, size_t i)
 {
-    size_t width = 0;
-    for (char16_t c : text)
-        if (c < 0xDC00 || c > 0xDFFF)  // a low surrogate belongs to the code point before it
-            ++width;
-    return width;
+    const auto byte = [&text](size_t at) {
+        return at < text.size() ? static_cast<unsigned char>(text[at]) : 0u;
+    };
+    const unsigned b0 = byte(i);
+    if (b0 < 0x20 || b0 == 0x7F)
+        return {b0, 1};
+    if (b0 == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F)
+        return {byte(i + 1), 2};
+    if (b0 == 0xE2) {
+        const unsigned b1 = byte(i + 1), b2 = byte(i + 2);
+        const unsigned cp = 0x2000 | ((b1 & 0x3F) << 6) | (b2 & 0x3F);
+        const bool continuation = (b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80;
+        if (continuation && (cp == 0x200E || cp == 0x200F || (cp >= 0x2028 && cp <= 0x202E) ||
+                             (cp >= 0x2066 && cp <= 0x2069)))
+            return {cp, 3};
+    }
+    return {0, 0};
 }
 
-void AppendText(TDumpOutput& out, std::u16string_view text)
+void AppendVisible(std::string& out, std::string_view text)
 {
-    out.Append(Utf16ToUtf8(text));
+    size_t done = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != 0x7F && c != 0xC2 && c != 0xE2)
+            continue;
+        const auto [cp, length] = ControlAt(text, i);
+        if (length == 0)
+            continue;
+        out.append(text, done, i - done);
+        char escape[8];
+        if (cp == '\n' || cp == '\r' || cp == '\t')
+            std::snprintf(escape, sizeof escape, "\\%c", cp == '\n' ? 'n' : cp == '\r' ? 'r' : 't');
+        else
+            std::snprintf(escape, sizeof escape, cp < 0x80 ? "\\x%02x" : "\\u%04x", cp);
+        out += escape;
+        i += length - 1;
+        done = i + 1;
+    }
+    out.append(text, done);
+}
+
+// Width on a terminal, counted in code points of the visible text: the labels are
+// ASCII, and for the values nothing follows them on the line.
+size_t Width(std::string_view utf8)
+{
+    return static_cast<size_t>(std::count_if(
+        utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+std::string Visible(std::u16string_view text)
+{
+    std::string out;
+    AppendVisible(out, Utf16ToUtf8(text));
+    return out;
+}
+
+size_t Width(std::u16string_view text)
+{
+    return Width(Visible(text));
 }
 
 void WriteRow(TDumpOutput& out, size_t labelColumn, int level, std::u16string_view label,
               std::u16string_view value)
 {
     const size_t indent = Indent(level);
+    const std::string visibleLabel = Visible(label);
     out.Append(indent, ' ');
-    AppendText(out, label);
+    out.Append(visibleLabel);
     if (!value.empty()) {
-        out.Append(labelColumn + ColumnGap - indent - Width(label), ' ');
-        AppendText(out, value);
+        out.Append(labelColumn + ColumnGap - indent - Width(visibleLabel), ' ');
+        out.Append(Visible(value));
     }
     out.Append('\n');
 }
 
 }  // namespace
+
+std::string VisibleText(std::string_view utf8)
+{
+    std::string out;
+    AppendVisible(out, utf8);
+    return out;
+}
 
 std::string DumpText(const std::vector<TBackupTreeRow>& rows)
 {
@@ -86,4 +146,16 @@ void WriteText(std::ostream& stream, const TBackupSets& sets)
     ForEachBackupTreeRow(sets, [&out, labelColumn](const TBackupTreeRowView& row) {
         WriteRow(out, labelColumn, row.Level, row.Label, row.Value());
     });
+}
+
+void WriteProblems(std::ostream& out, const std::string& file, const TBackupFileReport& report)
+{
+    const std::string prefix = "tarnwick-dump: " + VisibleText(file) + ": ";
+    const auto line = [&](const std::u16string& text) { out << prefix << Visible(text) << '\n'; };
+    for (const std::u16string& error : report.ErrorLines)
+        line(error);
+    if (const std::u16string explanation = NotABackupExplanation(report); !explanation.empty())
+        line(explanation);
+    for (const std::u16string& warning : report.Warnings)
+        line(warning);
 }
