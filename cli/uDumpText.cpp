@@ -41,6 +41,16 @@ std::pair<unsigned, size_t> ControlAt(std::string_view text, size_t i)
     return {0, 0};
 }
 
+void AppendEscape(std::string& out, unsigned cp)
+{
+    char escape[8];
+    if (cp == '\n' || cp == '\r' || cp == '\t')
+        std::snprintf(escape, sizeof escape, "\\%c", cp == '\n' ? 'n' : cp == '\r' ? 'r' : 't');
+    else
+        std::snprintf(escape, sizeof escape, cp < 0x80 ? "\\x%02x" : "\\u%04x", cp);
+    out += escape;
+}
+
 void AppendVisible(std::string& out, std::string_view text)
 {
     size_t done = 0;
@@ -52,16 +62,44 @@ void AppendVisible(std::string& out, std::string_view text)
         if (length == 0)
             continue;
         out.append(text, done, i - done);
-        char escape[8];
-        if (cp == '\n' || cp == '\r' || cp == '\t')
-            std::snprintf(escape, sizeof escape, "\\%c", cp == '\n' ? 'n' : cp == '\r' ? 'r' : 't');
-        else
-            std::snprintf(escape, sizeof escape, cp < 0x80 ? "\\x%02x" : "\\u%04x", cp);
-        out += escape;
+        AppendEscape(out, cp);
         i += length - 1;
         done = i + 1;
     }
     out.append(text, done);
+}
+
+bool IsControl(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x200E || c == 0x200F ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// The UTF-8 of VisibleText(Utf16ToUtf8(text)) in one pass: the tree has some 600,000
+// labels and values for the largest databases, and two conversions each were most of
+// the dump's time. Text with surrogates, rare in names, takes the general road, so
+// that it is converted exactly as everywhere else.
+void AppendVisible(std::string& out, std::u16string_view text)
+{
+    for (char16_t c : text)
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            AppendVisible(out, Utf16ToUtf8(text));
+            return;
+        }
+    for (char16_t c : text) {
+        if (IsControl(c))
+            AppendEscape(out, c);
+        else if (c < 0x80)
+            out += static_cast<char>(c);
+        else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
 }
 
 // Width on a terminal, counted in code points of the visible text: the labels are
@@ -75,27 +113,33 @@ size_t Width(std::string_view utf8)
 std::string Visible(std::u16string_view text)
 {
     std::string out;
-    AppendVisible(out, Utf16ToUtf8(text));
+    AppendVisible(out, text);
     return out;
 }
 
 size_t Width(std::u16string_view text)
 {
+    // Printable ASCII, as every label the tree makes, is its own width.
+    if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 0x20 && c < 0x7F; }))
+        return text.size();
     return Width(Visible(text));
 }
 
-void WriteRow(TDumpOutput& out, size_t labelColumn, int level, std::u16string_view label,
+// One row into `line`, which the caller reuses so that a row costs no allocation of
+// its own.
+void WriteRow(TDumpOutput& out, std::string& line, size_t labelColumn, int level, std::u16string_view label,
               std::u16string_view value)
 {
     const size_t indent = Indent(level);
-    const std::string visibleLabel = Visible(label);
-    out.Append(indent, ' ');
-    out.Append(visibleLabel);
+    line.assign(indent, ' ');
+    AppendVisible(line, label);
     if (!value.empty()) {
-        out.Append(labelColumn + ColumnGap - indent - Width(visibleLabel), ' ');
-        out.Append(Visible(value));
+        const size_t labelWidth = Width(std::string_view(line).substr(indent));
+        line.append(labelColumn + ColumnGap - indent - labelWidth, ' ');
+        AppendVisible(line, value);
     }
-    out.Append('\n');
+    line += '\n';
+    out.Append(line);
 }
 
 }  // namespace
@@ -117,8 +161,9 @@ std::string DumpText(const std::vector<TBackupTreeRow>& rows)
     std::ostringstream text;
     {
         TDumpOutput out(text);
+        std::string line;
         for (const TBackupTreeRow& row : rows)
-            WriteRow(out, labelColumn, row.Level, row.Label, row.Value);
+            WriteRow(out, line, labelColumn, row.Level, row.Label, row.Value);
     }
     return text.str();
 }
@@ -143,8 +188,9 @@ void WriteText(std::ostream& stream, const TBackupSets& sets)
     });
 
     TDumpOutput out(stream);
-    ForEachBackupTreeRow(sets, [&out, labelColumn](const TBackupTreeRowView& row) {
-        WriteRow(out, labelColumn, row.Level, row.Label, row.Value());
+    std::string line;
+    ForEachBackupTreeRow(sets, [&out, &line, labelColumn](const TBackupTreeRowView& row) {
+        WriteRow(out, line, labelColumn, row.Level, row.Label, row.Value());
     });
 }
 
