@@ -86,20 +86,27 @@ void AppendVisible(std::string& out, std::u16string_view text)
             AppendVisible(out, Utf16ToUtf8(text));
             return;
         }
+    // At most three bytes a unit, or an escape of six: room once, then plain stores.
+    const size_t start = out.size();
+    out.resize(start + 6 * text.size());
+    char* p = out.data() + start;
     for (char16_t c : text) {
-        if (IsControl(c))
-            AppendEscape(out, c);
-        else if (c < 0x80)
-            out += static_cast<char>(c);
-        else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+        if (c >= 0x20 && c < 0x7F) {
+            *p++ = static_cast<char>(c);
+        } else if (IsControl(c)) {
+            std::string escape;
+            AppendEscape(escape, c);
+            p = std::copy(escape.begin(), escape.end(), p);
+        } else if (c < 0x800) {
+            *p++ = static_cast<char>(0xC0 | (c >> 6));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
         } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            *p++ = static_cast<char>(0xE0 | (c >> 12));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
+    out.resize(static_cast<size_t>(p - out.data()));
 }
 
 // Width on a terminal, counted in code points of the visible text: the labels are
