@@ -15,7 +15,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tarnwick.png")));
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
-    SetLocaleFormat(MakeIcuLocaleFormat(QLocale::system().name().toStdString()));
+    SetLocaleFormat(MakeIcuLocaleFormat(LocaleNameFromEnvironment()));
 
     TfrmMain frmMain(QApplication::arguments().mid(1));
     QObject::connect(&frmMain, &TfrmMain::AboutRequested, &frmMain,

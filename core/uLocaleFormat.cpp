@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <string_view>
@@ -89,14 +90,11 @@ class TIcuLocaleFormat final : public TLocaleFormat {
 public:
     explicit TIcuLocaleFormat(const std::string& localeName)
     {
-        if (!localeName.empty()) {
-            UErrorCode status = U_ZERO_ERROR;
-            char canonical[ULOC_FULLNAME_CAPACITY];
-            uloc_canonicalize(localeName.c_str(), canonical, sizeof canonical, &status);
-            FLocale = U_SUCCESS(status) ? canonical : localeName;
-        } else {
-            FLocale = uloc_getDefault();
-        }
+        const std::string name = localeName.empty() ? LocaleNameFromEnvironment() : localeName;
+        UErrorCode canonicalStatus = U_ZERO_ERROR;
+        char canonical[ULOC_FULLNAME_CAPACITY];
+        uloc_canonicalize(name.c_str(), canonical, sizeof canonical, &canonicalStatus);
+        FLocale = U_SUCCESS(canonicalStatus) ? canonical : name;
         const std::u16string date = WithFourDigitYear(PatternOf(UDAT_NONE, UDAT_SHORT, FLocale.c_str()));
         const std::u16string time = WithoutZone(PatternOf(UDAT_LONG, UDAT_NONE, FLocale.c_str()));
         FDateFormat = OpenPattern(date, "UTC");
@@ -234,6 +232,22 @@ std::unique_ptr<TLocaleFormat>& Current()
 }
 
 }  // namespace
+
+std::string LocaleNameFromEnvironment()
+{
+    std::string name;
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value) {
+            name = value;
+            break;
+        }
+    }
+    name = name.substr(0, name.find_first_of(".@"));
+    if (name.empty() || name == "C" || name == "POSIX")
+        return "en_US_POSIX";
+    return name;
+}
 
 std::unique_ptr<TLocaleFormat> MakeIcuLocaleFormat(const std::string& localeName)
 {

@@ -30,8 +30,15 @@ public:
     [[nodiscard]] virtual std::u16string LanguageName(uint32_t lcid) const = 0;
 };
 
-// Formatting through ICU for the named locale ("en_US", "de_DE"; empty: the process
-// locale as LC_ALL / LC_MESSAGES / LANG give it).
+// The locale the environment asks for, the one way every program here reads it: the
+// first of LC_ALL, LC_TIME (dates are the texts that differ most between locales) and
+// LANG that is set and not empty, without its encoding and modifier ("de_DE.UTF-8"
+// gives "de_DE"). "C" and "POSIX", and nothing set at all, give "en_US_POSIX", which is
+// what ICU itself makes of the C locale.
+[[nodiscard]] std::string LocaleNameFromEnvironment();
+
+// Formatting through ICU for the named locale ("en_US", "de_DE"; empty: the locale of
+// LocaleNameFromEnvironment()).
 [[nodiscard]] std::unique_ptr<TLocaleFormat> MakeIcuLocaleFormat(const std::string& localeName = {});
 
 // The formatter in force; the ICU one of the process locale until another is set.

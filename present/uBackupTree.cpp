@@ -6,22 +6,38 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
 
+// Hands every row to the visitor as it is made. A row's value is a function the visitor
+// calls only when it needs the text, so that a caller looking at the labels alone
+// formats nothing.
 class TRowBuilder {
 public:
-    explicit TRowBuilder(std::vector<TBackupTreeRow>& rows) : FRows(rows) {}
+    explicit TRowBuilder(const std::function<void(const TBackupTreeRowView&)>& visit) : FVisit(visit) {}
 
-    int Add(int parent, std::u16string label, std::u16string value = {})
+    template <class TValue> int Add(int parent, std::u16string_view label, const TValue& value)
     {
-        const int level = parent < 0 ? 0 : FRows[static_cast<size_t>(parent)].Level + 1;
-        FRows.push_back({level, parent, std::move(label), std::move(value)});
-        return static_cast<int>(FRows.size()) - 1;
+        const int level = parent < 0 ? 0 : FLevels[static_cast<size_t>(parent)] + 1;
+        FLevels.push_back(level);
+        TBackupTreeRowView row(level, parent, label, &value, [](const void* f) -> std::u16string {
+            return (*static_cast<const TValue*>(f))();
+        });
+        FVisit(row);
+        return static_cast<int>(FLevels.size()) - 1;
+    }
+
+    // A row without a value: the set, file list and file rows.
+    int Add(int parent, std::u16string_view label)
+    {
+        return Add(parent, label, [] { return std::u16string(); });
     }
 
 private:
-    std::vector<TBackupTreeRow>& FRows;
+    const std::function<void(const TBackupTreeRowView&)>& FVisit;
+    // The level of every row so far, by index: all a child needs of its parent.
+    std::vector<int> FLevels;
 };
 
 std::u16string Ascii(const std::string& text)
@@ -67,88 +83,88 @@ std::u16string Collation(int32_t collation)
 
 void AddHeaderRows(TRowBuilder& b, int set, const TBackupHeader& h)
 {
-    b.Add(set, u"Backup name", h.BackupName);
-    b.Add(set, u"Backup description", h.BackupDescription);
-    b.Add(set, u"Backup type", BackupTypeText(h));
-    b.Add(set, u"User name", Narrow(h.UserName));
-    b.Add(set, u"Server name", Narrow(h.ServerName));
-    b.Add(set, u"Database name", h.DatabaseName);
-    b.Add(set, u"Database version", Integer(h.DatabaseVersion));
-    b.Add(set, u"Database creation date", Date(h.DatabaseCreationDate));
-    b.Add(set, u"Backup size", SizeWithByteCountText(h.BackupSize));
+    b.Add(set, u"Backup name", [&] { return h.BackupName; });
+    b.Add(set, u"Backup description", [&] { return h.BackupDescription; });
+    b.Add(set, u"Backup type", [&] { return BackupTypeText(h); });
+    b.Add(set, u"User name", [&] { return Narrow(h.UserName); });
+    b.Add(set, u"Server name", [&] { return Narrow(h.ServerName); });
+    b.Add(set, u"Database name", [&] { return h.DatabaseName; });
+    b.Add(set, u"Database version", [&] { return Integer(h.DatabaseVersion); });
+    b.Add(set, u"Database creation date", [&] { return Date(h.DatabaseCreationDate); });
+    b.Add(set, u"Backup size", [&] { return SizeWithByteCountText(h.BackupSize); });
     // A file without a RAID block has no media family to show.
     if (h.FamilyCount > 0) {
-        b.Add(set, u"Family GUID", Guid(h.FamilyGUID));
-        b.Add(set, u"Family count", Integer(h.FamilyCount));
-        b.Add(set, u"Family sequence number", Integer(h.FamilySequenceNumber));
+        b.Add(set, u"Family GUID", [&] { return Guid(h.FamilyGUID); });
+        b.Add(set, u"Family count", [&] { return Integer(h.FamilyCount); });
+        b.Add(set, u"Family sequence number", [&] { return Integer(h.FamilySequenceNumber); });
     }
-    b.Add(set, u"First LSN", Lsn(h.FirstLSN));
-    b.Add(set, u"Last LSN", Lsn(h.LastLSN));
-    b.Add(set, u"Checkpoint LSN", Lsn(h.CheckpointLSN));
-    b.Add(set, u"Database backup LSN", Lsn(h.DatabaseBackupLSN));
-    b.Add(set, u"Backup start date", Date(h.BackupStartDate));
-    b.Add(set, u"Backup end date", Date(h.BackupEndDate));
-    b.Add(set, u"Sort order", Integer(h.SortOrder));
-    b.Add(set, u"Unicode locale ID", Integer(h.UnicodeLocaleID));
-    b.Add(set, u"Unicode comparison style", Integer(h.UnicodeComparisonStyle));
-    b.Add(set, u"Compatibility level", Integer(h.CompatibilityLevel));
-    b.Add(set, u"Software vendor ID", Integer(h.SoftwareVendorID));
+    b.Add(set, u"First LSN", [&] { return Lsn(h.FirstLSN); });
+    b.Add(set, u"Last LSN", [&] { return Lsn(h.LastLSN); });
+    b.Add(set, u"Checkpoint LSN", [&] { return Lsn(h.CheckpointLSN); });
+    b.Add(set, u"Database backup LSN", [&] { return Lsn(h.DatabaseBackupLSN); });
+    b.Add(set, u"Backup start date", [&] { return Date(h.BackupStartDate); });
+    b.Add(set, u"Backup end date", [&] { return Date(h.BackupEndDate); });
+    b.Add(set, u"Sort order", [&] { return Integer(h.SortOrder); });
+    b.Add(set, u"Unicode locale ID", [&] { return Integer(h.UnicodeLocaleID); });
+    b.Add(set, u"Unicode comparison style", [&] { return Integer(h.UnicodeComparisonStyle); });
+    b.Add(set, u"Compatibility level", [&] { return Integer(h.CompatibilityLevel); });
+    b.Add(set, u"Software vendor ID", [&] { return Integer(h.SoftwareVendorID); });
     b.Add(set, u"Software version major",
-          Ascii(ProductNameText(h.SoftwareVersionMajor, h.SoftwareVersionMinor)));
-    b.Add(set, u"Software version minor", Integer(h.SoftwareVersionMinor));
-    b.Add(set, u"Software version build", Integer(h.SoftwareVersionBuild));
-    b.Add(set, u"Machine name", Narrow(h.MachineName));
+          [&] { return Ascii(ProductNameText(h.SoftwareVersionMajor, h.SoftwareVersionMinor)); });
+    b.Add(set, u"Software version minor", [&] { return Integer(h.SoftwareVersionMinor); });
+    b.Add(set, u"Software version build", [&] { return Integer(h.SoftwareVersionBuild); });
+    b.Add(set, u"Machine name", [&] { return Narrow(h.MachineName); });
     // The flag word as a signed number, so a word with its top bit set is negative.
-    b.Add(set, u"Flags", Integer(h.Flags));
-    b.Add(set, u"Binding ID", Guid(h.BindingID));
-    b.Add(set, u"Recovery fork ID", Guid(h.RecoveryForkID));
-    b.Add(set, u"Collation", Collation(h.Collation));
-    b.Add(set, u"Has bulk-logged data", Boolean(h.HasBulkLoggedData));
-    b.Add(set, u"Is snapshot", Boolean(h.IsSnapshot));
-    b.Add(set, u"Is read-only", Boolean(h.IsReadOnly));
-    b.Add(set, u"Is single user", Boolean(h.IsSingleUser));
-    b.Add(set, u"Has backup checksums", Boolean(h.HasBackupChecksums));
-    b.Add(set, u"Is damaged", Boolean(h.IsDamaged));
-    b.Add(set, u"Begins log chain", Boolean(h.BeginsLogChain));
-    b.Add(set, u"Has incomplete metadata", Boolean(h.HasIncompleteMetadata));
-    b.Add(set, u"Is force offline", Boolean(h.IsForceOffline));
-    b.Add(set, u"Is copy only", Boolean(h.IsCopyOnly));
-    b.Add(set, u"Fork point LSN", Lsn(h.ForkPointLSN));
-    b.Add(set, u"Recovery model", Narrow(h.RecoveryModel));
-    b.Add(set, u"Differential base LSN", Lsn(h.DifferentialBaseLSN));
-    b.Add(set, u"Differential base GUID", Guid(h.DifferentialBaseGUID));
-    b.Add(set, u"Backup set GUID", Guid(h.BackupSetGUID));
+    b.Add(set, u"Flags", [&] { return Integer(h.Flags); });
+    b.Add(set, u"Binding ID", [&] { return Guid(h.BindingID); });
+    b.Add(set, u"Recovery fork ID", [&] { return Guid(h.RecoveryForkID); });
+    b.Add(set, u"Collation", [&] { return Collation(h.Collation); });
+    b.Add(set, u"Has bulk-logged data", [&] { return Boolean(h.HasBulkLoggedData); });
+    b.Add(set, u"Is snapshot", [&] { return Boolean(h.IsSnapshot); });
+    b.Add(set, u"Is read-only", [&] { return Boolean(h.IsReadOnly); });
+    b.Add(set, u"Is single user", [&] { return Boolean(h.IsSingleUser); });
+    b.Add(set, u"Has backup checksums", [&] { return Boolean(h.HasBackupChecksums); });
+    b.Add(set, u"Is damaged", [&] { return Boolean(h.IsDamaged); });
+    b.Add(set, u"Begins log chain", [&] { return Boolean(h.BeginsLogChain); });
+    b.Add(set, u"Has incomplete metadata", [&] { return Boolean(h.HasIncompleteMetadata); });
+    b.Add(set, u"Is force offline", [&] { return Boolean(h.IsForceOffline); });
+    b.Add(set, u"Is copy only", [&] { return Boolean(h.IsCopyOnly); });
+    b.Add(set, u"Fork point LSN", [&] { return Lsn(h.ForkPointLSN); });
+    b.Add(set, u"Recovery model", [&] { return Narrow(h.RecoveryModel); });
+    b.Add(set, u"Differential base LSN", [&] { return Lsn(h.DifferentialBaseLSN); });
+    b.Add(set, u"Differential base GUID", [&] { return Guid(h.DifferentialBaseGUID); });
+    b.Add(set, u"Backup set GUID", [&] { return Guid(h.BackupSetGUID); });
 }
 
 void AddFileRows(TRowBuilder& b, int file, const TBackupFile& f)
 {
-    b.Add(file, u"Logical name", f.LogicalName);
-    b.Add(file, u"Physical name", f.PhysicalName);
-    b.Add(file, u"File type", Narrow(FileTypeText(f.FileType)));
-    b.Add(file, u"Filegroup name", f.FilegroupName);
-    b.Add(file, u"Size", SizeWithByteCountText(f.Size));
-    b.Add(file, u"Max size", SizeWithByteCountText(f.MaxSize));
-    b.Add(file, u"Create LSN", Lsn(f.CreateLSN));
-    b.Add(file, u"Drop LSN", Lsn(f.DropLSN));
-    b.Add(file, u"Unique ID", Guid(f.UniqueID));
-    b.Add(file, u"Read-only LSN", Lsn(f.ReadOnlyLSN));
-    b.Add(file, u"Read-write LSN", Lsn(f.ReadWriteLSN));
+    b.Add(file, u"Logical name", [&] { return f.LogicalName; });
+    b.Add(file, u"Physical name", [&] { return f.PhysicalName; });
+    b.Add(file, u"File type", [&] { return Narrow(FileTypeText(f.FileType)); });
+    b.Add(file, u"Filegroup name", [&] { return f.FilegroupName; });
+    b.Add(file, u"Size", [&] { return SizeWithByteCountText(f.Size); });
+    b.Add(file, u"Max size", [&] { return SizeWithByteCountText(f.MaxSize); });
+    b.Add(file, u"Create LSN", [&] { return Lsn(f.CreateLSN); });
+    b.Add(file, u"Drop LSN", [&] { return Lsn(f.DropLSN); });
+    b.Add(file, u"Unique ID", [&] { return Guid(f.UniqueID); });
+    b.Add(file, u"Read-only LSN", [&] { return Lsn(f.ReadOnlyLSN); });
+    b.Add(file, u"Read-write LSN", [&] { return Lsn(f.ReadWriteLSN); });
     // Unlike the set's backup size, the file's is shown as the plain number.
-    b.Add(file, u"Backup size", Integer(f.BackupSize));
-    b.Add(file, u"Source block size", Integer(f.SourceBlockSize));
-    b.Add(file, u"Filegroup ID", Integer(f.FilegroupID));
-    b.Add(file, u"Differential base LSN", Lsn(f.DifferentialBaseLSN));
-    b.Add(file, u"Differential base GUID", Guid(f.DifferentialBaseGUID));
-    b.Add(file, u"Is read-only", Boolean(f.IsReadOnly));
-    b.Add(file, u"Is present", Boolean(f.IsPresent));
+    b.Add(file, u"Backup size", [&] { return Integer(f.BackupSize); });
+    b.Add(file, u"Source block size", [&] { return Integer(f.SourceBlockSize); });
+    b.Add(file, u"Filegroup ID", [&] { return Integer(f.FilegroupID); });
+    b.Add(file, u"Differential base LSN", [&] { return Lsn(f.DifferentialBaseLSN); });
+    b.Add(file, u"Differential base GUID", [&] { return Guid(f.DifferentialBaseGUID); });
+    b.Add(file, u"Is read-only", [&] { return Boolean(f.IsReadOnly); });
+    b.Add(file, u"Is present", [&] { return Boolean(f.IsPresent); });
 }
 
 }  // namespace
 
-std::vector<TBackupTreeRow> RowsForBackupSets(const TBackupSets& sets)
+void ForEachBackupTreeRow(const TBackupSets& sets,
+                          const std::function<void(const TBackupTreeRowView&)>& visit)
 {
-    std::vector<TBackupTreeRow> rows;
-    TRowBuilder b(rows);
+    TRowBuilder b(visit);
     for (size_t i = 0; i < sets.size(); ++i) {
         const TBackupDetails& details = sets[i];
         const int set = b.Add(-1, u"Backup set " + Integer(static_cast<int64_t>(i) + 1));
@@ -159,6 +175,14 @@ std::vector<TBackupTreeRow> RowsForBackupSets(const TBackupSets& sets)
             AddFileRows(b, file, f);
         }
     }
+}
+
+std::vector<TBackupTreeRow> RowsForBackupSets(const TBackupSets& sets)
+{
+    std::vector<TBackupTreeRow> rows;
+    ForEachBackupTreeRow(sets, [&rows](const TBackupTreeRowView& row) {
+        rows.push_back({row.Level, row.Parent, std::u16string(row.Label), row.Value()});
+    });
     return rows;
 }
 

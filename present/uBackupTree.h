@@ -6,7 +6,9 @@
 
 #include "uTypesMTF.h"
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct TBackupTreeRow {
@@ -17,6 +19,33 @@ struct TBackupTreeRow {
 
     friend bool operator==(const TBackupTreeRow&, const TBackupTreeRow&) = default;
 };
+
+// One row as ForEachBackupTreeRow hands it over: valid only during the call. The value
+// text is made when Value() is asked for, so a caller that needs it for some rows only
+// (the width of a label column) does not pay for the others.
+class TBackupTreeRowView {
+public:
+    int Level = 0;
+    int Parent = -1;
+    std::u16string_view Label;
+
+    [[nodiscard]] std::u16string Value() const { return FMake(FSource); }
+
+    TBackupTreeRowView(int level, int parent, std::u16string_view label, const void* source,
+                       std::u16string (*make)(const void*))
+        : Level(level), Parent(parent), Label(label), FSource(source), FMake(make)
+    {
+    }
+
+private:
+    const void* FSource;
+    std::u16string (*FMake)(const void*);
+};
+
+// The rows of RowsForBackupSets one by one, in the same order with the same texts,
+// without keeping them: for output that is written as it is made.
+void ForEachBackupTreeRow(const TBackupSets& sets,
+                          const std::function<void(const TBackupTreeRowView&)>& visit);
 
 // Every row for the sets, in display order: a parent always comes before its children,
 // and children keep the order of the records. Dates, grouped numbers and the collation

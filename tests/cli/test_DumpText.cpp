@@ -80,6 +80,69 @@ TEST(DumpText, StartsEveryValueOfASetInOneColumn)
     EXPECT_FALSE(std::getline(lines, line));
 }
 
+struct TVisibleCase {
+    const char* Name;
+    std::string Text, Shown;
+};
+
+class VisibleText : public testing::TestWithParam<TVisibleCase> {};
+
+TEST_P(VisibleText, Escapes)
+{
+    EXPECT_EQ(::VisibleText(GetParam().Text), GetParam().Shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VisibleText,
+    testing::Values(TVisibleCase{"Plain", "Sales_data_1", "Sales_data_1"},
+                    TVisibleCase{"WindowsPathKeepsBackslashes", "D:\\Data\\x.mdf", "D:\\Data\\x.mdf"},
+                    TVisibleCase{"TitleSequence", "\x1B]0;owned\x07", "\\x1b]0;owned\\x07"},
+                    TVisibleCase{"LineBreaksAndTab", "a\nb\rc\td", "a\\nb\\rc\\td"},
+                    TVisibleCase{"Nul", std::string("a\0b", 3), "a\\x00b"},
+                    TVisibleCase{"Delete", "a\x7F", "a\\x7f"},
+                    TVisibleCase{"C1Csi",
+                                 "\xC2\x9B"
+                                 "31m",
+                                 "\\u009b31m"},
+                    TVisibleCase{"C1Last", "\xC2\x9F", "\\u009f"},
+                    TVisibleCase{"LatinAfterC1Stays", "\xC2\xA0\xC3\xA9", "\xC2\xA0\xC3\xA9"},
+                    TVisibleCase{"LineSeparator",
+                                 "a\xE2\x80\xA8"
+                                 "b",
+                                 "a\\u2028b"},
+                    TVisibleCase{"RightToLeftOverride",
+                                 "\xE2\x80\xAE"
+                                 "exe",
+                                 "\\u202eexe"},
+                    TVisibleCase{"IsolateEnd", "\xE2\x81\xA9", "\\u2069"},
+                    TVisibleCase{"EuroSignStays", "\xE2\x82\xAC", "\xE2\x82\xAC"},
+                    TVisibleCase{"CutSequenceStays", "\xE2\x80", "\xE2\x80"}),
+    [](const testing::TestParamInfo<TVisibleCase>& info) { return info.param.Name; });
+
+// The streamed text finds the label column without holding the rows; it must find the
+// same one as the rows in memory do, also when the widest label comes late.
+TEST(DumpText, StreamedTextIsTheTextOfTheRows)
+{
+    SetLocaleFormat(MakeIcuLocaleFormat("en_US"));
+    TBackupDetails withoutFiles, withFiles, family;
+    withoutFiles.Header.BackupName = u"No files";
+    withFiles.Files.resize(2);
+    withFiles.Files[1].LogicalName = u"Gr\u00F6\u00DFe\u001B";
+    family.Header.FamilyCount = 2;
+    const std::vector<std::pair<const char*, TBackupSets>> cases = {
+        {"none", {}},
+        {"one set without files", {withoutFiles}},
+        {"files in a later set", {withoutFiles, withFiles}},
+        {"family rows", {family, withoutFiles}},
+    };
+    for (const auto& [name, sets] : cases) {
+        std::ostringstream streamed;
+        WriteText(streamed, sets);
+        EXPECT_EQ(streamed.str(), DumpText(RowsForBackupSets(sets))) << name;
+        EXPECT_EQ(DumpText(sets), streamed.str()) << name;
+    }
+}
+
 struct TRun {
     int Status = -1;
     std::string Output, Errors;
@@ -128,7 +191,7 @@ TEST(DumpText, IsWhatTheToolPrintsByDefault)
     const TRun both = Dump(dir, "'" + path + "' '" + missing + "'");
     EXPECT_EQ(both.Status, 1);
     EXPECT_EQ(both.Output, path + "\n" + DumpText(reader.Sets()) + "\n" + missing + "\n");
-    EXPECT_TRUE(both.Errors.starts_with(missing + ": ")) << both.Errors;
+    EXPECT_TRUE(both.Errors.starts_with("tarnwick-dump: " + missing + ": ")) << both.Errors;
 }
 
 }  // namespace
