@@ -100,11 +100,17 @@ bool TMTFFileReader::Open(const std::u16string& path)
     FBufferStart = 0;
     FBufferLength = 0;
     FAtEnd = false;
+    FFailed = false;
+    FNextSequential = -1;
+    FRunPieces = FirstRunPieces;
     FFile.FFileName = path;
     if (FFile.OpenTargetFile()) {
         FIsOpen = true;
         FBuffer.reset();
         FBuffer.reset(new uint8_t[BufferSize]);
+        FPieceOf.assign(PieceSlots, -1);
+        FPieceLength.assign(PieceSlots, 0);
+        FKnownSize = std::max<int64_t>(0, FFile.Api().FileSize(Utf16ToUtf8(path)));
     }
     return FIsOpen;
 }
@@ -115,33 +121,85 @@ void TMTFFileReader::Close()
     FIsOpen = false;
 }
 
-std::span<const uint8_t> TMTFFileReader::ReadView(int32_t count, int64_t p)
+void TMTFFileReader::Fetch(int64_t piece)
+{
+    const auto slot = static_cast<size_t>(piece % PieceSlots);
+    // A run of pieces is read in one request; it grows while the walk reads on, stops
+    // at the end of the ring and at the end of what the window has delivered, since
+    // beyond that the walk may well skip.
+    int32_t run = piece == FNextSequential ? std::min(FRunPieces * 2, LongestRunPieces) : FirstRunPieces;
+    run = std::min<int64_t>(run, PieceSlots - static_cast<int64_t>(slot));
+    const int64_t windowEnd = FBufferStart + FBufferLength;
+    const int64_t lastWanted = (std::max(windowEnd, piece * PieceSize + 1) - 1) / PieceSize;
+    run = static_cast<int32_t>(std::clamp<int64_t>(lastWanted - piece + 1, 1, run));
+    for (int32_t i = 0; i < run; ++i) {
+        FPieceOf[slot + static_cast<size_t>(i)] = piece + i;
+        FPieceLength[slot + static_cast<size_t>(i)] = 0;
+    }
+    if (FFailed || !FIsOpen)
+        return;
+    FNextSequential = piece + run;
+    FRunPieces = run;
+    const int64_t at = piece * PieceSize;
+    if (FFile.FPosition != at && !FFile.SeekTargetFile(at - FFile.FPosition, TMoveMethod::FromCurrent)) {
+        FFailed = true;
+        return;
+    }
+    uint32_t delivered = 0;
+    if (!FFile.ReadTargetFile(static_cast<uint32_t>(run) * PieceSize, FBuffer.get() + slot * PieceSize,
+                              delivered)) {
+        FFailed = true;
+        return;
+    }
+    for (int32_t i = 0; i < run; ++i)
+        FPieceLength[slot + static_cast<size_t>(i)] = static_cast<int32_t>(
+            std::clamp<int64_t>(int64_t{delivered} - int64_t{i} * PieceSize, 0, PieceSize));
+    if (delivered < static_cast<uint32_t>(run) * PieceSize)
+        FKnownSize = at + delivered;
+    else
+        FKnownSize = std::max(FKnownSize, at + int64_t{delivered});
+}
+
+void TMTFFileReader::CopyOut(int64_t q, size_t n, uint8_t* dest)
+{
+    for (size_t i = 0; i < n; ++i)
+        dest[i] = ByteAt(q + static_cast<int64_t>(i));
+}
+
+int32_t TMTFFileReader::Request(int32_t count, int64_t p)
 {
     if (count <= 0 || !FBuffer || p < FBufferStart)
-        return {};
+        return 0;
     const int64_t end = FBufferStart + FBufferLength;
     // Compared as a distance: a position near the top of the 64-bit range, where a
     // damaged stream length can send the walk, must not overflow.
     if (p > end - count) {
+        bool skipFailed = false;
         if (p <= end) {
-            // Keep the tail: the walk asks again for what follows what it has seen. Once a
-            // refill has met the end of the file nothing more comes behind the tail, and
-            // moving it on every later step would copy all that is still buffered once
-            // per block.
+            // Keep the tail: the walk asks again for what follows what it has seen. Once
+            // the file has ended nothing more comes behind it, and the window stays.
             if (!FAtEnd) {
-                const auto tail = static_cast<int32_t>(end - p);
-                std::memmove(FBuffer.get(), FBuffer.get() + (p - FBufferStart), static_cast<size_t>(tail));
                 FBufferStart = p;
-                FBufferLength = tail;
+                FBufferLength = static_cast<int32_t>(end - p);
             }
         } else {
-            // Cross the gap by seeking, in whole sectors so that every read stays
-            // aligned for unbuffered access.
-            const int64_t skip = (p - end) / 512 * 512;
+            // Cross the gap in whole sectors, so that the window stays aligned for
+            // unbuffered access. The file is positioned there at once: whether the system
+            // takes the position (a damaged length can point far beyond what a file
+            // system allows) decides, as before, where the window goes and which errors
+            // the file reader writes.
+            const int64_t target = end + (p - end) / 512 * 512;
             FBufferStart = end;
             FBufferLength = 0;
-            if (FFile.SeekTargetFile(skip, TMoveMethod::FromCurrent))
-                FBufferStart = end + skip;
+            if (FFile.FHandle == TPlatformFileApi::NoHandle || FFile.FPosition != target) {
+                if (FFile.SeekTargetFile(target - FFile.FPosition, TMoveMethod::FromCurrent))
+                    FBufferStart = target;
+                else
+                    skipFailed = true;
+                FFailed = FFile.FHandle == TPlatformFileApi::NoHandle;
+            } else {
+                FBufferStart = target;
+            }
         }
         if (FBufferLength < count && !FAtEnd) {
             int32_t n = RefillSize;
@@ -149,9 +207,28 @@ std::span<const uint8_t> TMTFFileReader::ReadView(int32_t count, int64_t p)
             if (free < n)
                 n = free / 512 * 512;
             if (n > 0) {
-                uint32_t delivered = 0;
-                FFile.ReadTargetFile(static_cast<uint32_t>(n), FBuffer.get() + FBufferLength, delivered);
-                FBufferLength += static_cast<int32_t>(delivered);
+                const int64_t at = FBufferStart + FBufferLength;
+                const int32_t kept = FBufferLength;
+                int64_t delivered = FFailed ? 0 : std::clamp<int64_t>(FKnownSize - at, 0, n);
+                if (skipFailed) {
+                    // The refill on the file the failed skip closed fails too; its line
+                    // names where the window ended.
+                    uint32_t none = 0;
+                    FFile.FPosition = end;
+                    (void)FFile.ReadTargetFile(static_cast<uint32_t>(n), FBuffer.get(), none);
+                    delivered = 0;
+                } else if (delivered > 0) {
+                    // The refill's first piece is read now: whether the file answers there
+                    // decides the count, as a read of the whole refill would.
+                    FBufferLength = kept + static_cast<int32_t>(delivered);
+                    (void)ByteAt(at);
+                    if (FFailed) {
+                        delivered = 0;
+                    } else {
+                        delivered = std::clamp<int64_t>(FKnownSize - at, 0, n);
+                    }
+                }
+                FBufferLength = kept + static_cast<int32_t>(delivered);
                 FAtEnd = delivered == 0;
             }
         }
@@ -159,16 +236,30 @@ std::span<const uint8_t> TMTFFileReader::ReadView(int32_t count, int64_t p)
     const int64_t offset = p - FBufferStart;
     const int64_t available = FBufferLength - offset;
     if (available <= 0)
-        return {};
-    return {FBuffer.get() + offset, static_cast<size_t>(std::min<int64_t>(count, available))};
+        return 0;
+    return static_cast<int32_t>(std::min<int64_t>(count, available));
+}
+
+TFileView TMTFFileReader::ReadView(int32_t count, int64_t p)
+{
+    const int32_t delivered = Request(count, p);
+    return delivered > 0 ? TFileView(this, p, delivered) : TFileView();
 }
 
 int32_t TMTFFileReader::Read(int32_t count, void* dest, int64_t p)
 {
-    const std::span<const uint8_t> bytes = ReadView(count, p);
-    if (!bytes.empty())
-        std::memcpy(dest, bytes.data(), bytes.size());
-    return static_cast<int32_t>(bytes.size());
+    const int32_t delivered = Request(count, p);
+    if (delivered > 0)
+        CopyOut(p, static_cast<size_t>(delivered), static_cast<uint8_t*>(dest));
+    return delivered;
+}
+
+int64_t TMTFFileReader::FirstNonZero(int64_t q, int64_t limit)
+{
+    for (; q < limit; ++q)
+        if (ByteAt(q) != 0)
+            return q;
+    return limit;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -187,6 +278,11 @@ uint32_t TMTFReader::TBlock::U32(size_t offset) const
 uint64_t TMTFReader::TBlock::U64(size_t offset) const
 {
     return static_cast<uint64_t>(U32(offset)) | (static_cast<uint64_t>(U32(offset + 4)) << 32);
+}
+
+std::array<uint8_t, 5> TMTFReader::TBlock::Date(size_t offset) const
+{
+    return {U8(offset), U8(offset + 1), U8(offset + 2), U8(offset + 3), U8(offset + 4)};
 }
 
 TGUID TMTFReader::TBlock::Guid(size_t offset) const
@@ -463,7 +559,8 @@ void TMTFReader::ReadCommonBlock()
     const TBlock block{FFileReader.ReadView(TMTFFileReader::RefillSize, FStart)};
     FBytesRead = block.Length();
     if (FStart == 0)
-        FFirstBytes.assign(block.Bytes.begin(), block.Bytes.begin() + std::min<int32_t>(16, block.Length()));
+        for (int32_t i = 0; i < std::min<int32_t>(16, block.Length()); ++i)
+            FFirstBytes.push_back(block.U8(static_cast<size_t>(i)));
     const uint8_t type[4] = {block.U8(0), block.U8(1), block.U8(2), block.U8(3)};
     if (!IsDescriptorType(type)) {
         AddError(u"Unknown DBLKType: " + TagText(type));
@@ -540,7 +637,7 @@ void TMTFReader::ReadTAPEBlock(const TBlock& block)
                          {94, block.Length()}));
         return;
     }
-    (void)DecodeMTFDate(block.Bytes.data() + 88);
+    (void)DecodeMTFDate(block.Date(88).data());
     FSoftFilemarkSize = block.U16(64) * 512;
     if (FCheckTapeAddress) {
         const uint64_t address = block.U64(20);
@@ -589,7 +686,7 @@ void TMTFReader::ReadSSETBlock(const TBlock& block)
     header.BackupDescription = DecodeMTFString(block, bound, stringType, TapeAddressAt(block, 68));
     header.HasPassword = !DecodeMTFString(block, bound, stringType, TapeAddressAt(block, 72)).empty();
     header.UserName = Utf16ToUtf8(DecodeMTFString(block, bound, stringType, TapeAddressAt(block, 76)));
-    header.BackupStartDate = DecodeMTFDate(block.Bytes.data() + 88);
+    header.BackupStartDate = DecodeMTFDate(block.Date(88).data());
     header.SoftwareVersionMajor = block.U8(93);
     header.SoftwareVersionMinor = block.U8(94);
 }
@@ -604,7 +701,7 @@ void TMTFReader::ReadVOLBBlock(const TBlock& block)
     }
     CurrentHeader().MachineName =
         Utf16ToUtf8(DecodeMTFString(block, block.Length(), block.U8(48), TapeAddressAt(block, 64)));
-    (void)DecodeMTFDate(block.Bytes.data() + 68);
+    (void)DecodeMTFDate(block.Date(68).data());
 }
 
 void TMTFReader::ReadESETBlock(const TBlock& block)
@@ -616,7 +713,7 @@ void TMTFReader::ReadESETBlock(const TBlock& block)
         return;
     }
     FSetEnded = true;
-    CurrentHeader().BackupEndDate = DecodeMTFDate(block.Bytes.data() + 80);
+    CurrentHeader().BackupEndDate = DecodeMTFDate(block.Date(80).data());
 }
 
 void TMTFReader::ReadSFMBBlock(const TBlock& block)
@@ -667,7 +764,7 @@ bool TMTFReader::ReadMetadataBlock(const std::u16string& tag, std::span<uint8_t>
         return false;
     }
     // A size of 2^31 or more reads as negative: no block bytes are read.
-    block = TBlock{declared > 0 ? FFileReader.ReadView(declared, FStart) : std::span<const uint8_t>()};
+    block = declared > 0 ? TBlock(FFileReader.ReadView(declared, FStart)) : TBlock();
     FBytesRead = block.Length();
     return true;
 }
