@@ -439,6 +439,8 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
     FCancelled = false;
     FCancelledAt = 0;
     FFirstBytes.clear();
+    FWarnings.clear();
+    FStreamPastEnd = -1;
     FFileSize = 0;
     const size_t knownFileErrors = FFileReader.FFile.FErrors.size();
     const bool opened = FFileReader.Open(FileName);
@@ -486,6 +488,18 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
     for (size_t i = knownFileErrors; i < fileErrors.size(); ++i)
         AddError(fileErrors[i].Text);
 
+    if (opened && !FCancelled) {
+        // A copy cut short reads without a failing step when the cut falls in a stream
+        // the walk steps over; what is missing is said apart from the error lines.
+        if (FStreamPastEnd >= 0)
+            FWarnings.push_back(Message(u"The file ends inside the stream that begins at byte %d: "
+                                        u"%d bytes of it are missing.",
+                                        {FStreamPastEnd, FStart - FFileSize}));
+        if (FSSETCount > 0 && !FSetEnded)
+            FWarnings.push_back(
+                Message(u"The file ends inside backup set %d: it has no end-of-set block.", {FSetIndex + 1}));
+    }
+
     if (FFamilyCount == 0) {
         FFamilyCount = 1;
         FFamilySequence = 1;
@@ -515,6 +529,7 @@ TBackupFileReport ReadBackupFile(const std::u16string& path, const TReadOptions&
     report.Sets = std::move(reader.FSets);
     report.ErrorLines = std::move(reader.FErrorLines);
     report.LogLines = std::move(reader.FLogLines);
+    report.Warnings = std::move(reader.FWarnings);
     return report;
 }
 
@@ -607,7 +622,10 @@ void TMTFReader::ReadStreamBlock()
         // the remainder modulo 4 is added rather than padded to the next multiple; real
         // files place the next header exactly there.
         const uint16_t w = header.U16(8);
+        const int64_t streamStart = FStart;
         FStart += w + (w % 4);
+        if (FStart > FFileSize && FStart > streamStart)
+            FStreamPastEnd = streamStart;
     } else if (TagIs(id, "MQCI")) {
         // The SQL Server metadata blocks follow the header directly.
         FStart += 22;
@@ -621,8 +639,11 @@ void TMTFReader::ReadStreamBlock()
         // All 64 bits of the length count, with the sum taken as a signed number; a
         // length so large that it wraps moves the position backwards and ends the walk.
         const auto n = static_cast<int64_t>(22 + header.U64(8));
+        const int64_t streamStart = FStart;
         FStart = static_cast<int64_t>(static_cast<uint64_t>(FStart) + static_cast<uint64_t>(n) +
                                       static_cast<uint64_t>(n % 4));
+        if (FStart > FFileSize && FStart > streamStart)
+            FStreamPastEnd = streamStart;
     }
 }
 

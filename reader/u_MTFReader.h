@@ -172,6 +172,9 @@ public:
     [[nodiscard]] const TBackupSets& Sets() const { return FSets; }
     [[nodiscard]] const std::vector<std::u16string>& ErrorLines() const { return FErrorLines; }
     [[nodiscard]] const std::vector<std::u16string>& LogLines() const { return FLogLines; }
+    // What the file lacks although no step failed: a set without its end, a stream cut
+    // short by the end of the file.
+    [[nodiscard]] const std::vector<std::u16string>& Warnings() const { return FWarnings; }
 
     void SetKeepLog(bool keep) { FKeepLog = keep; }
     // Called with FStart before every step of the walk; the fuzzer checks with it that
@@ -211,6 +214,9 @@ private:
     bool FCancelled = false;
     int64_t FCancelledAt = 0;
     std::vector<uint8_t> FFirstBytes;
+    std::vector<std::u16string> FWarnings;
+    // Where the stream that moved the walk beyond the end of the file began, -1 if none.
+    int64_t FStreamPastEnd = -1;
 
     void AddError(const std::u16string& text);
     void AddLog(const std::u16string& text);

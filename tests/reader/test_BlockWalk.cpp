@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace {
 
 // Sets whose data streams the walk crosses by seeking: the file is read where the
@@ -37,6 +39,74 @@ TEST(BlockWalk, ReadsLittleMoreThanTheMetadataItParses)
         EXPECT_LE(r.Api->BytesDelivered, 4 * metadata + 3 * 16384 * c.Sets) << c.Name;
         EXPECT_LE(r.Api->BytesDelivered, b.Size() / 8) << c.Name;
         EXPECT_LE(r.Api->ReadCount, 4 * c.Sets + 2) << c.Name;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> WarningsOf(const std::vector<uint8_t>& bytes)
+{
+    auto api = std::make_shared<TMemoryFileApi>();
+    api->Add("cut.bak", bytes);
+    TReadOptions options;
+    options.Api = api;
+    std::vector<std::string> lines;
+    for (const auto& line : ReadBackupFile(u"cut.bak", options).Warnings)
+        lines.push_back(Utf16ToUtf8(line));
+    return lines;
+}
+
+// A copy cut short at different places: the error lines stay as they were, the
+// warnings say what is missing.
+TEST(CutShort, WarningsSayWhatIsMissing)
+{
+    TFixtureBuilder b;
+    b.MediaHeader();
+    TBackupSetSpec spec;
+    spec.DataLength = 100000;
+    b.BackupSet(spec);
+    const int64_t secondSet = b.Size();
+    b.BackupSet(spec);
+    const int64_t whole = b.Size();
+
+    // Where the data stream of the second set begins: its header is the one after the
+    // metadata, found by its tag.
+    int64_t data = -1;
+    for (int64_t i = secondSet; i + 4 <= whole; ++i)
+        if (std::memcmp(b.Data.data() + i, "MQDA", 4) == 0) {
+            data = i;
+            break;
+        }
+    ASSERT_GT(data, 0);
+    const int64_t dataEnd = data + 22 + 100000 + (22 + 100000) % 4;
+
+    struct TCase {
+        const char* Name;
+        int64_t Length;
+        std::vector<std::string> Warnings;
+    };
+    const std::string noEnd2 = "The file ends inside backup set 2: it has no end-of-set block.";
+    const std::vector<TCase> cases = {
+        {"the whole file", whole, {}},
+        {"cut after the first set", secondSet, {}},
+        {"cut inside the data of the second set",
+         data + 5000,
+         {"The file ends inside the stream that begins at byte " + std::to_string(data) + ": " +
+              std::to_string(dataEnd - data - 5000) + " bytes of it are missing.",
+          noEnd2}},
+        {"cut right after the data of the second set", dataEnd, {noEnd2}},
+        {"cut inside the last stream behind the end of the set",
+         whole - 10,
+         {"The file ends inside the stream that begins at byte " + std::to_string(whole - 52) +
+          ": 10 bytes of it are missing."}},
+    };
+    for (const TCase& c : cases) {
+        const std::vector<uint8_t> cut(b.Data.begin(), b.Data.begin() + c.Length);
+        EXPECT_EQ(WarningsOf(cut), c.Warnings) << c.Name;
+        // No step fails on these cuts: without the warnings nothing would say so.
+        EXPECT_TRUE(ReadBytes(cut).Errors().empty()) << c.Name;
     }
 }
 
