@@ -38,6 +38,45 @@ std::u16string Message(std::u16string_view pattern, std::initializer_list<int64_
     return out;
 }
 
+// What the records of one read may take: a real file holds at least a few hundred bytes
+// of metadata for every set and database file it lists, while overlapping blocks of a
+// damaged file can begin one every few bytes. Four times the file's size, with a floor
+// for small files, lists every real file; the cap keeps any input near the most a read
+// may take in all, and still holds 100,000 appended sets of two files each.
+constexpr int64_t RecordBudgetFloor = 8 << 20;
+constexpr int64_t RecordBudgetFactor = 4;
+constexpr int64_t RecordBudgetCap = 240 << 20;
+// The log of a walk grows with its steps; past this it says that it stops.
+constexpr int64_t LogBudget = 32 << 20;
+// What the containers and the allocator add to each record and each text that does not
+// fit in place, so that the count follows the memory taken.
+constexpr int64_t SetOverhead = 288;
+constexpr int64_t FileOverhead = 128;
+constexpr int64_t TextOverhead = 24;
+
+template <typename TText> int64_t TextCost(const TText& text)
+{
+    const auto bytes = static_cast<int64_t>(text.size() * sizeof(typename TText::value_type));
+    return bytes < static_cast<int64_t>(sizeof(TText)) / 2 ? 0 : bytes + TextOverhead;
+}
+
+int64_t HeaderCost(const TBackupHeader& h, size_t pathLength)
+{
+    // The file's name is set in every set once the walk is over.
+    const int64_t path =
+        pathLength < 8 ? 0 : static_cast<int64_t>(pathLength * sizeof(char16_t)) + TextOverhead;
+    return static_cast<int64_t>(sizeof(TBackupDetails)) + SetOverhead + path + TextCost(h.BackupName) +
+           TextCost(h.BackupDescription) + TextCost(h.DatabaseName) + TextCost(h.UserName) +
+           TextCost(h.ServerName) + TextCost(h.MachineName) + TextCost(h.BackupTypeCode) +
+           TextCost(h.RecoveryModel) + TextCost(h.BackupTypeDescription);
+}
+
+int64_t FileCost(const TBackupFile& f)
+{
+    return static_cast<int64_t>(sizeof(TBackupFile)) + FileOverhead + TextCost(f.LogicalName) +
+           TextCost(f.PhysicalName) + TextCost(f.FilegroupName) + TextCost(f.FileType);
+}
+
 // More error lines than a real backup with every date in it damaged would give.
 constexpr size_t MaxErrorLines = 10000;
 constexpr size_t MaxFilegroups = 32767;
@@ -254,14 +293,6 @@ int32_t TMTFFileReader::Read(int32_t count, void* dest, int64_t p)
     return delivered;
 }
 
-int64_t TMTFFileReader::FirstNonZero(int64_t q, int64_t limit)
-{
-    for (; q < limit; ++q)
-        if (ByteAt(q) != 0)
-            return q;
-    return limit;
-}
-
 // ---------------------------------------------------------------------------------------
 // Block views
 
@@ -338,8 +369,24 @@ void TMTFReader::AddError(const std::u16string& text)
 
 void TMTFReader::AddLog(const std::u16string& text)
 {
-    if (FKeepLog)
-        FLogLines.push_back(LocaleFormat().NowText() + u": " + text);
+    if (!FKeepLog || FLogBytes > LogBudget)
+        return;
+    FLogLines.push_back(LocaleFormat().NowText() + u": " + text);
+    FLogBytes += static_cast<int64_t>(sizeof(std::u16string)) + TextCost(FLogLines.back());
+    if (FLogBytes > LogBudget)
+        FLogLines.push_back(LocaleFormat().NowText() + u": The log stops here: it has grown to its limit.");
+}
+
+bool TMTFReader::ChargeCurrentSet()
+{
+    if (FSetIndex != FChargedSet) {
+        FChargedSet = FSetIndex;
+        FChargedHeader = 0;
+    }
+    const int64_t cost = HeaderCost(CurrentHeader(), FPathLength);
+    FRecordBytes += cost - FChargedHeader;
+    FChargedHeader = cost;
+    return FRecordBytes <= FRecordBudget;
 }
 
 // The walk logs the position of every block; the line is only built when the log is
@@ -415,6 +462,8 @@ void TMTFReader::FindKnownSets(const std::u16string& FileName)
 
 void TMTFReader::KeepSets()
 {
+    if (!FKeepKnownSets)
+        return;
     FKnownSets.insert(FKnownSets.end(), FSets.begin(), FSets.end());
 }
 
@@ -422,6 +471,7 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
 {
     FErrorLines.clear();
     FLogLines.clear();
+    FLogBytes = 0;
     AddLog(u"ReadFile started");
     FReportShortHeader = ReportShortHeader;
 
@@ -459,12 +509,23 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
         FCheckTapeAddress = CheckTapeAddress;
         FStart = 0;
 
+        FRecordBytes = 0;
+        FFilegroupBytes = 0;
+        FChargedSet = -1;
+        FPathLength = FileName.size();
+        FRecordBudget = std::min(RecordBudgetCap, RecordBudgetFloor + RecordBudgetFactor * FFileSize);
         // The file must open with a descriptor block: no zero bytes are skipped before it.
         if (FOnStep)
             FOnStep(FStart);
         ReadCommonBlock();
         int64_t previous = 0;
         while (FStart > previous) {
+            if (!ChargeCurrentSet()) {
+                AddError(Message(u"The records of this file take more memory than a file of its size can "
+                                 u"hold: the read stops at byte %d.",
+                                 {FStart}));
+                break;
+            }
             previous = FStart;
             if (FOnProgress && !FOnProgress(FStart, FFileSize)) {
                 FCancelled = true;
@@ -519,6 +580,7 @@ TBackupFileReport ReadBackupFile(const std::u16string& path, const TReadOptions&
 {
     TMTFReader reader(options.Api ? options.Api : PosixFileApi());
     reader.FKeepLog = options.KeepLog;
+    reader.FKeepKnownSets = false;
     TBackupFileReport report;
     reader.FOnProgress = options.OnProgress;
     report.Opened = reader.ReadFile(path, options.ReportShortHeader, options.CheckTapeAddress);
@@ -681,6 +743,9 @@ void TMTFReader::ReadSSETBlock(const TBlock& block)
     }
     ++FSSETCount;
     FFilegroups.clear();
+    // The table goes with the set before: what it took is free again.
+    FRecordBytes -= FFilegroupBytes;
+    FFilegroupBytes = 0;
     FFilegroupIndex.clear();
     if (FSSETCount - 1 > FSetIndex) {
         if (!FSetEnded) {
@@ -898,6 +963,10 @@ void TMTFReader::ReadSFGIBlock()
         const auto id = static_cast<int32_t>(h.U32(12));
         FFilegroupIndex.emplace(id, FFilegroups.size());
         FFilegroups.emplace_back(Utf8ToUtf16(Utf16ToUtf8(name)), id);
+        const int64_t cost = static_cast<int64_t>(sizeof(FFilegroups.back()) + 2 * sizeof(size_t)) +
+                             TextCost(FFilegroups.back().first);
+        FRecordBytes += cost;
+        FFilegroupBytes += cost;
     }
     FStart += static_cast<uint32_t>(declared);
 }
@@ -926,6 +995,7 @@ void TMTFReader::ReadSFINBlock()
     if (added)
         files.emplace_back();
     TBackupFile* file = &files[slot->second];
+    const int64_t costBefore = added ? 0 : FileCost(*file);
     file->FileID = fileID;
     switch (h.U32(28)) {
     case 1:
@@ -962,6 +1032,7 @@ void TMTFReader::ReadSFINBlock()
     file->SourceBlockSize = static_cast<int32_t>(h.U32(32));
     file->ReadOnlyLSN = LSNAt(h, 274);
     file->ReadWriteLSN = LSNAt(h, 284);
+    FRecordBytes += FileCost(*file) - costBefore;
     FStart += static_cast<uint32_t>(declared);
 }
 

@@ -87,10 +87,6 @@ public:
     }
     // n bytes from q on into dest, as ByteAt gives them.
     void CopyOut(int64_t q, size_t n, uint8_t* dest);
-    // The first position at or after q, below limit, whose byte is not 0; limit when
-    // there is none. Reads the pieces in between (holes of the file are skipped where
-    // the file system tells them).
-    [[nodiscard]] int64_t FirstNonZero(int64_t q, int64_t limit);
 
     TFileReader FFile;
     // The pieces read, PieceSlots of them, each in the slot of its number modulo
@@ -215,6 +211,21 @@ private:
     int64_t FCancelledAt = 0;
     std::vector<uint8_t> FFirstBytes;
     std::vector<std::u16string> FWarnings;
+    // The memory the records of this read take, as counted, and what a file of this
+    // size may make them take; the log has a budget of its own.
+    int64_t FRecordBytes = 0;
+    int64_t FRecordBudget = 0;
+    int64_t FLogBytes = 0;
+    int64_t FFilegroupBytes = 0;
+    int32_t FChargedSet = -1;
+    int64_t FChargedHeader = 0;
+    size_t FPathLength = 0;
+    // ReadBackupFile's reader reads once: keeping a copy of every set for a second read
+    // of the same name would double the records for nothing.
+    bool FKeepKnownSets = true;
+    // Counts what the current set's header takes now; false when the records have
+    // outgrown their budget.
+    bool ChargeCurrentSet();
     // Where the stream that moved the walk beyond the end of the file began, -1 if none.
     int64_t FStreamPastEnd = -1;
 

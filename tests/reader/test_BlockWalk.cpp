@@ -111,3 +111,104 @@ TEST(CutShort, WarningsSayWhatIsMissing)
 }
 
 }  // namespace
+
+namespace {
+
+// Overlapping blocks that begin a set, a file or a long text every few bytes: the walk
+// stops once its records take what a file of this size may make them take, says where
+// in one line, and keeps what it read until then.
+TEST(Hostile, RecordsStayWithinTheirBudget)
+{
+    constexpr size_t Size = 12 * 1048576;
+    struct TCase {
+        const char* Name;
+        std::vector<uint8_t> Bytes;
+    };
+    std::vector<TCase> cases;
+    {
+        TFixtureBuilder b;
+        const uint8_t pair[24] = {'S', 'S', 'E', 'T', 0, 0, 0, 0, 12, 0, 0, 0,
+                                  'E', 'S', 'E', 'T', 0, 0, 0, 0, 12, 0, 0, 0};
+        while (b.Data.size() + 24 <= Size)
+            b.Raw(pair);
+        cases.push_back({"a set every 24 bytes", b.Data});
+    }
+    {
+        TFixtureBuilder b;
+        b.MediaHeader();
+        b.Sset();
+        b.Mqci();
+        for (uint32_t id = 1; b.Data.size() + 24 <= Size; ++id) {
+            uint8_t block[24] = {'S', 'F', 'I', 'N', 24};
+            std::memcpy(block + 20, &id, 4);
+            b.Raw(block);
+        }
+        cases.push_back({"a file every 24 bytes", b.Data});
+    }
+    {
+        // Each SSET block names the 64 KiB ahead of it as its name, its description and
+        // its user, and an ESET block ends the set: 192 KiB of text every 124 bytes.
+        TFixtureBuilder b;
+        while (b.Data.size() + 124 <= Size - 70000) {
+            std::vector<uint8_t> block(124, 'x');
+            std::memcpy(block.data(), "SSET", 4);
+            block[8] = 100;  // offset to first event
+            block[9] = 0;
+            block[48] = 2;  // UTF-16 strings
+            for (size_t address : {64, 68, 76}) {
+                block[address] = 0xFF;
+                block[address + 1] = 0xFF;  // 65,535 bytes
+                block[address + 2] = 100;   // from the block's end on
+                block[address + 3] = 0;
+            }
+            std::memcpy(block.data() + 100, "ESET", 4);
+            block[108] = 24;
+            block[109] = 0;
+            b.Raw(block);
+        }
+        b.Data.resize(Size, 'y');
+        cases.push_back({"long texts every 124 bytes", b.Data});
+    }
+    for (const TCase& c : cases) {
+        const TReadResult r = ReadBytes(c.Bytes);
+        const std::vector<std::string> errors = r.Errors();
+        ASSERT_FALSE(errors.empty()) << c.Name;
+        EXPECT_EQ(errors.back().rfind("The records of this file take more memory than a file of its size can "
+                                      "hold: the read stops at byte ",
+                                      0),
+                  0u)
+            << c.Name << ": " << errors.back();
+        size_t bytes = 0;
+        for (const TBackupDetails& set : r.Sets()) {
+            bytes += sizeof(TBackupDetails) +
+                     2 * (set.Header.BackupName.size() + set.Header.BackupDescription.size()) +
+                     set.Header.UserName.size();
+            for (const TBackupFile& file : set.Files)
+                bytes += sizeof(TBackupFile) + 2 * (file.LogicalName.size() + file.PhysicalName.size());
+        }
+        // What the records hold stays below the budget for a file of this size, which is
+        // far below what the blocks would have made them take.
+        EXPECT_LE(bytes, (8u << 20) + 4 * Size) << c.Name;
+        EXPECT_GT(bytes, (4u << 20)) << c.Name;
+    }
+}
+
+// Sets shaped as real ones, blocks on 512-byte boundaries and two files per set: all of
+// them are listed, however many there are, since each takes hundreds of bytes of file.
+TEST(Hostile, RealShapedSetsAreListedCompletely)
+{
+    TFixtureBuilder b;
+    b.MediaHeader();
+    for (int i = 0; i < 3000; ++i) {
+        TBackupSetSpec spec;
+        spec.DataLength = 1000;
+        b.BackupSet(spec);
+    }
+    const TReadResult r = ReadBuilt(b);
+    EXPECT_EQ(r.Sets().size(), 3000u);
+    EXPECT_TRUE(r.Errors().empty());
+    for (const TBackupDetails& set : r.Sets())
+        ASSERT_EQ(set.Files.size(), 2u);
+}
+
+}  // namespace
