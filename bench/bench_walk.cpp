@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -157,17 +158,227 @@ std::string FilegroupsThenSfinFile()
     return path;
 }
 
+// 1,000 backup sets appended in a sparse file of 64 GiB: each set's metadata, then a
+// data stream of 64 MiB the walk crosses by seeking (a hole on disk), then the end of
+// the set. Real folders of log backups look like this; what matters is how much of the
+// file the walk reads.
+std::string SparseThousandSetsFile()
+{
+    const std::string path = Folder().Path("1000-sets-64GiB.bak");
+    constexpr uint64_t DataLength = 64ULL * 1024 * 1024 - 22;
+    TFixtureBuilder media;
+    media.MediaHeader();
+    WriteAt(path, 0, media);
+    int64_t at = media.Size();
+    for (int i = 0; i < 1000; ++i) {
+        TBackupSetSpec spec;
+        spec.Sset.Name = {u"Log backup " + Utf8ToUtf16(std::to_string(i + 1))};
+        spec.Scin.TypeLetter = 'L';
+        auto metadata = [&](TFixtureBuilder& b) {
+            b.Mqci();
+            b.Scin(spec.Scin);
+            for (const auto& [id, name] : spec.Filegroups)
+                b.Sfgi(id, name);
+            for (const TSfinSpec& file : spec.Files)
+                b.Sfin(file);
+        };
+        TFixtureBuilder head;
+        head.Sfmb();
+        head.Sset(spec.Sset);
+        head.Stream("SPAD", 6);
+        head.Volb(spec.Volb);
+        head.Stream("SPAD", 2);
+        head.Stream("MSCI", 100);
+        metadata(head);
+        head.Stream("SPAD", 14);
+        head.StreamWithBody("MQDA", DataLength, 0);
+        WriteAt(path, at, head);
+        const auto n = static_cast<int64_t>(22 + DataLength);
+        at += head.Size() + n + n % 4 - 22;
+        TFixtureBuilder tail;
+        metadata(tail);
+        tail.Sfmb();
+        tail.Eset(spec.Eset);
+        tail.Stream("SPAD", 30);
+        WriteAt(path, at, tail);
+        at += tail.Size();
+    }
+    // A last pad stream ends the file on a whole sector, so it is read unbuffered.
+    int64_t pad = (512 - at % 512) % 512;
+    if (pad < 24)
+        pad += 512;
+    TFixtureBuilder last;
+    last.Stream("SPAD", static_cast<uint64_t>((pad % 4 == 0 ? pad : pad - 1) - 22));
+    WriteAt(path, at, last);
+    return path;
+}
+
+// Hostile shapes: 4 MiB of SSET and ESET blocks 24 bytes apart (a set every 24 bytes),
+// and SFIN blocks every 24 bytes inside one set (a file every 24 bytes).
+std::string HostileSetsFile()
+{
+    const std::string path = Folder().Path("sset-eset-every-24-bytes.bak");
+    TFixtureBuilder b;
+    uint8_t pair[24] = {'S', 'S', 'E', 'T', 0, 0, 0, 0, 12, 0, 0, 0,
+                        'E', 'S', 'E', 'T', 0, 0, 0, 0, 12, 0, 0, 0};
+    while (b.Size() + 24 <= 4 * 1048576)
+        b.Raw(pair);
+    b.WriteTo(path);
+    return path;
+}
+
+std::string HostileFilesFile()
+{
+    const std::string path = Folder().Path("sfin-every-24-bytes.bak");
+    TFixtureBuilder b;
+    b.MediaHeader();
+    b.Sset();
+    b.Mqci();
+    for (uint32_t id = 1; b.Size() + 24 <= 4 * 1048576; ++id) {
+        uint8_t block[24] = {'S', 'F', 'I', 'N', 24};
+        std::memcpy(block + 20, &id, 4);
+        b.Raw(block);
+    }
+    b.WriteTo(path);
+    return path;
+}
+
+// Pads with an SPAD stream so that the next block begins on a 512-byte boundary, as
+// real files place their blocks.
+void PadTo512(TFixtureBuilder& b)
+{
+    int64_t needed = (512 - b.Size() % 512) % 512;
+    if (needed < 24)
+        needed += 512;
+    for (int64_t length = needed - 22; length >= needed - 25; --length) {
+        const int64_t n = 22 + length;
+        if (n + n % 4 == needed) {
+            b.Stream("SPAD", static_cast<uint64_t>(length));
+            return;
+        }
+    }
+    b.Zeros(static_cast<size_t>(needed));
+}
+
+// 100,000 appended sets shaped as real ones: every block on a 512-byte boundary, two
+// database files per set, each set's data a stream of 1 MiB (a hole on disk).
+std::string HundredThousandSetsFile()
+{
+    const std::string path = Folder().Path("100000-sets.bak");
+    constexpr uint64_t DataLength = 1048576 - 22;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        std::abort();
+    int64_t at = 0;
+    auto write = [&](const TFixtureBuilder& b) {
+        if (::pwrite(fd, b.Data.data(), b.Data.size(), at) != static_cast<ssize_t>(b.Data.size()))
+            std::abort();
+        at += b.Size();
+    };
+    TFixtureBuilder media;
+    media.MediaHeader();
+    PadTo512(media);
+    write(media);
+    for (int i = 0; i < 100000; ++i) {
+        TBackupSetSpec spec;
+        spec.Sset.Name = {u"Log backup " + Utf8ToUtf16(std::to_string(i + 1))};
+        spec.Scin.TypeLetter = 'L';
+        TFixtureBuilder head;
+        head.Sfmb();
+        PadTo512(head);
+        head.Sset(spec.Sset);
+        PadTo512(head);
+        head.Volb(spec.Volb);
+        PadTo512(head);
+        head.Stream("MSCI", 100);
+        PadTo512(head);
+        head.Mqci();
+        head.Scin(spec.Scin);
+        for (const auto& [id, name] : spec.Filegroups)
+            head.Sfgi(id, name);
+        for (const TSfinSpec& file : spec.Files)
+            head.Sfin(file);
+        PadTo512(head);
+        head.StreamWithBody("MQDA", DataLength, 0);
+        write(head);
+        at += static_cast<int64_t>(DataLength);
+        TFixtureBuilder tail;
+        tail.Sfmb();
+        PadTo512(tail);
+        tail.Eset(spec.Eset);
+        PadTo512(tail);
+        write(tail);
+    }
+    ::close(fd);
+    return path;
+}
+
+// The real file system, counting the reads asked of it and the bytes they delivered.
+class TCountingFileApi final : public TPlatformFileApi {
+public:
+    THandle Open(const std::string& path, bool unbuffered, int& error) override
+    {
+        return FReal->Open(path, unbuffered, error);
+    }
+    bool Read(THandle handle, void* dest, uint32_t count, uint32_t& delivered, int& error) override
+    {
+        const bool ok = FReal->Read(handle, dest, count, delivered, error);
+        ++ReadCalls;
+        BytesRead += delivered;
+        return ok;
+    }
+    bool Seek(THandle handle, int64_t distance, TMoveMethod method, int64_t& newPosition, int& error) override
+    {
+        return FReal->Seek(handle, distance, method, newPosition, error);
+    }
+    bool Close(THandle handle, int& error) override { return FReal->Close(handle, error); }
+    int64_t FileSize(const std::string& path) override { return FReal->FileSize(path); }
+    std::string UniversalPath(const std::string& path) override { return FReal->UniversalPath(path); }
+    std::string ErrorText(int error) override { return FReal->ErrorText(error); }
+
+    int64_t ReadCalls = 0;
+    int64_t BytesRead = 0;
+
+private:
+    std::shared_ptr<TPlatformFileApi> FReal = PosixFileApi();
+};
+
+const std::string& File(const std::string& name);
+
+void BM_BytesRead(benchmark::State& state, const std::string& name)
+{
+    const std::string& path = File(name);
+    int64_t calls = 0, bytes = 0;
+    size_t sets = 0;
+    for (auto _ : state) {
+        auto api = std::make_shared<TCountingFileApi>();
+        TReadOptions options;
+        options.Api = api;
+        const TBackupFileReport report = ReadBackupFile(Utf8ToUtf16(path), options);
+        sets = report.Sets.size();
+        calls = api->ReadCalls;
+        bytes = api->BytesRead;
+    }
+    state.counters["sets"] = static_cast<double>(sets);
+    state.counters["read_calls"] = static_cast<double>(calls);
+    state.counters["MiB_read"] = static_cast<double>(bytes) / 1048576.0;
+}
+
 const std::string& File(const std::string& name)
 {
     static std::map<std::string, std::string> files;
     auto it = files.find(name);
     if (it == files.end()) {
-        std::string path = name == "sparse"  ? SparseFile()
-                           : name == "small" ? SmallBlocksFile()
-                           : name == "files" ? ManyFilesFile()
-                           : name == "scin"  ? OverlappingScinFile()
-                           : name == "sfin"  ? FilegroupsThenSfinFile()
-                                             : ThousandSetsFile();
+        std::string path = name == "sparse"          ? SparseFile()
+                           : name == "small"         ? SmallBlocksFile()
+                           : name == "files"         ? ManyFilesFile()
+                           : name == "scin"          ? OverlappingScinFile()
+                           : name == "sfin"          ? FilegroupsThenSfinFile()
+                           : name == "sets64"        ? SparseThousandSetsFile()
+                           : name == "hostile_sets"  ? HostileSetsFile()
+                           : name == "hostile_files" ? HostileFilesFile()
+                           : name == "sets100k"      ? HundredThousandSetsFile()
+                                                     : ThousandSetsFile();
         it = files.emplace(name, std::move(path)).first;
     }
     return it->second;
@@ -209,10 +420,11 @@ int MeasurePeak(const std::string& path, bool keepLog)
     }
     const int64_t idle = StatusField("VmRSS:");
     {
-        TMTFReader reader;
-        reader.SetKeepLog(keepLog);
-        reader.ReadFile(Utf8ToUtf16(path));
-        benchmark::DoNotOptimize(reader.Sets().size());
+        // As the tools read: one read, its report kept until the end.
+        TReadOptions options;
+        options.KeepLog = keepLog;
+        const TBackupFileReport report = ReadBackupFile(Utf8ToUtf16(path), options);
+        benchmark::DoNotOptimize(report.Sets.size());
     }
     std::printf("%lld\n", static_cast<long long>(StatusField("VmHWM:") - idle));
     return 0;
@@ -246,6 +458,19 @@ BENCHMARK_CAPTURE(BM_Walk, files_32767, std::string("files"), false)->Unit(bench
 BENCHMARK_CAPTURE(BM_Walk, files_32767_with_log, std::string("files"), true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Walk, sets_1000, std::string("sets"), false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Walk, sets_1000_with_log, std::string("sets"), true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, sets_1000_sparse_64GiB, std::string("sets64"), false)
+    ->Unit(benchmark::kMillisecond);
+// Bytes read and read calls for the 1,000-set file of 64 GiB.
+BENCHMARK_CAPTURE(BM_BytesRead, sets_1000_sparse_64GiB, std::string("sets64"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BytesRead, sets_1000, std::string("sets"))->Unit(benchmark::kMillisecond);
+// Peak memory of hostile shapes and of the largest real-shaped folder of sets.
+BENCHMARK_CAPTURE(BM_Walk, hostile_sset_eset_every_24_bytes, std::string("hostile_sets"), false)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, hostile_sfin_every_24_bytes, std::string("hostile_files"), false)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, sets_100000_real_shaped, std::string("sets100k"), false)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK_CAPTURE(BM_Walk, damaged_scin_every_8_bytes, std::string("scin"), false)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Walk, damaged_filegroups_then_sfin, std::string("sfin"), false)

@@ -15,9 +15,11 @@
 namespace {
 
 std::atomic<size_t> LargestAllocation{0};
+std::atomic<size_t> TotalAllocated{0};
 
 void NoteAllocation(size_t size)
 {
+    TotalAllocated.fetch_add(size, std::memory_order_relaxed);
     size_t seen = LargestAllocation.load(std::memory_order_relaxed);
     while (size > seen && !LargestAllocation.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
     }
@@ -72,6 +74,12 @@ bool AllocationWatchActive()
 void ResetAllocationWatch()
 {
     LargestAllocation.store(0, std::memory_order_relaxed);
+    TotalAllocated.store(0, std::memory_order_relaxed);
+}
+
+size_t TotalAllocatedSinceReset()
+{
+    return TotalAllocated.load(std::memory_order_relaxed);
 }
 
 size_t LargestAllocationSinceReset()

@@ -15,7 +15,7 @@ namespace {
 
 // %d: a number, possibly negative; %4: the four characters of a block type as the file
 // has them; %s: any text, possibly empty (a time stamp, a path, the system's message).
-constexpr std::array<std::u16string_view, 22> ErrorPatterns = {
+constexpr std::array<std::u16string_view, 23> ErrorPatterns = {
     u"Insufficient data for header.  Required: 4 bytes, available: %d bytes",
     u"Insufficient data for common block header.  Required: %d bytes, available: %d bytes",
     u"Unknown DBLKType: %4",
@@ -38,6 +38,7 @@ constexpr std::array<std::u16string_view, 22> ErrorPatterns = {
     u"%s: CloseTargetFile.CloseHandle error: %s",
     u"%s: SetFilePointerEx error: %s",
     u"ReadFile failed for file: %s at position: %d",
+    u"The records of this file take more memory than a file of its size can hold: the read stops at byte %d.",
 };
 
 bool IsDigit(char16_t c)
@@ -108,6 +109,7 @@ constexpr size_t LoggedInputLimit = 4096;
 struct TRun {
     std::unique_ptr<TMTFReader> Reader;
     size_t Steps = 0;
+    size_t TotalAllocated = 0;
 };
 
 TRun ReadOnce(const std::shared_ptr<TMemoryFileApi>& api, size_t size, bool keepLog,
@@ -132,6 +134,7 @@ TRun ReadOnce(const std::shared_ptr<TMemoryFileApi>& api, size_t size, bool keep
     ResetAllocationWatch();
     run.Reader->ReadFile(InputPath, true, true);
     const size_t largest = LargestAllocationSinceReset();
+    const size_t total = TotalAllocatedSinceReset();
     run.Reader->SetOnStep(nullptr);
 
     const std::string mode = keepLog ? " (log kept)" : " (log off)";
@@ -145,6 +148,10 @@ TRun ReadOnce(const std::shared_ptr<TMemoryFileApi>& api, size_t size, bool keep
                          std::to_string(size) + " bytes" + mode);
     if (largest > LargestAllowedAllocation)
         broken.push_back("an allocation of " + std::to_string(largest) + " bytes" + mode);
+    if (AllocationWatchActive() && total > AllowedTotalBase + AllowedTotalPerByte * size)
+        broken.push_back("allocations of " + std::to_string(total) + " bytes in all over " +
+                         std::to_string(size) + " bytes of input" + mode);
+    run.TotalAllocated = total;
     for (const std::u16string& line : run.Reader->ErrorLines())
         if (!IsReaderErrorLine(line))
             broken.push_back("an error line that is none of the reader's texts: \"" + Utf16ToUtf8(line) +

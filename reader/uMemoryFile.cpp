@@ -44,11 +44,13 @@ bool TMemoryFileApi::Read(THandle handle, void* dest, uint32_t count, uint32_t& 
         return false;
     }
     TOpen& open = it->second;
+    ++ReadCount;
     if (open.Position < static_cast<int64_t>(open.File.Size)) {
         const size_t left = open.File.Size - static_cast<size_t>(open.Position);
         delivered = static_cast<uint32_t>(std::min<size_t>(count, left));
         std::memcpy(dest, open.File.Data + open.Position, delivered);
         open.Position += delivered;
+        BytesDelivered += delivered;
     }
     return true;
 }

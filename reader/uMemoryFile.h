@@ -32,6 +32,9 @@ public:
         bool Unbuffered;   // Open only
     };
     std::vector<TCall> Calls;
+    // Reads asked of the system and the bytes they delivered, all files together.
+    int64_t ReadCount = 0;
+    int64_t BytesDelivered = 0;
 
     // Makes the next calls of a kind fail with an error code (0: no failure).
     int FailOpens = 0;

@@ -38,6 +38,45 @@ std::u16string Message(std::u16string_view pattern, std::initializer_list<int64_
     return out;
 }
 
+// What the records of one read may take: a real file holds at least a few hundred bytes
+// of metadata for every set and database file it lists, while overlapping blocks of a
+// damaged file can begin one every few bytes. Four times the file's size, with a floor
+// for small files, lists every real file; the cap keeps any input near the most a read
+// may take in all, and still holds 100,000 appended sets of two files each.
+constexpr int64_t RecordBudgetFloor = 8 << 20;
+constexpr int64_t RecordBudgetFactor = 4;
+constexpr int64_t RecordBudgetCap = 240 << 20;
+// The log of a walk grows with its steps; past this it says that it stops.
+constexpr int64_t LogBudget = 32 << 20;
+// What the containers and the allocator add to each record and each text that does not
+// fit in place, so that the count follows the memory taken.
+constexpr int64_t SetOverhead = 288;
+constexpr int64_t FileOverhead = 128;
+constexpr int64_t TextOverhead = 24;
+
+template <typename TText> int64_t TextCost(const TText& text)
+{
+    const auto bytes = static_cast<int64_t>(text.size() * sizeof(typename TText::value_type));
+    return bytes < static_cast<int64_t>(sizeof(TText)) / 2 ? 0 : bytes + TextOverhead;
+}
+
+int64_t HeaderCost(const TBackupHeader& h, size_t pathLength)
+{
+    // The file's name is set in every set once the walk is over.
+    const int64_t path =
+        pathLength < 8 ? 0 : static_cast<int64_t>(pathLength * sizeof(char16_t)) + TextOverhead;
+    return static_cast<int64_t>(sizeof(TBackupDetails)) + SetOverhead + path + TextCost(h.BackupName) +
+           TextCost(h.BackupDescription) + TextCost(h.DatabaseName) + TextCost(h.UserName) +
+           TextCost(h.ServerName) + TextCost(h.MachineName) + TextCost(h.BackupTypeCode) +
+           TextCost(h.RecoveryModel) + TextCost(h.BackupTypeDescription);
+}
+
+int64_t FileCost(const TBackupFile& f)
+{
+    return static_cast<int64_t>(sizeof(TBackupFile)) + FileOverhead + TextCost(f.LogicalName) +
+           TextCost(f.PhysicalName) + TextCost(f.FilegroupName) + TextCost(f.FileType);
+}
+
 // More error lines than a real backup with every date in it damaged would give.
 constexpr size_t MaxErrorLines = 10000;
 constexpr size_t MaxFilegroups = 32767;
@@ -100,11 +139,17 @@ bool TMTFFileReader::Open(const std::u16string& path)
     FBufferStart = 0;
     FBufferLength = 0;
     FAtEnd = false;
+    FFailed = false;
+    FNextSequential = -1;
+    FRunPieces = FirstRunPieces;
     FFile.FFileName = path;
     if (FFile.OpenTargetFile()) {
         FIsOpen = true;
         FBuffer.reset();
         FBuffer.reset(new uint8_t[BufferSize]);
+        FPieceOf.assign(PieceSlots, -1);
+        FPieceLength.assign(PieceSlots, 0);
+        FKnownSize = std::max<int64_t>(0, FFile.Api().FileSize(Utf16ToUtf8(path)));
     }
     return FIsOpen;
 }
@@ -115,33 +160,85 @@ void TMTFFileReader::Close()
     FIsOpen = false;
 }
 
-std::span<const uint8_t> TMTFFileReader::ReadView(int32_t count, int64_t p)
+void TMTFFileReader::Fetch(int64_t piece)
+{
+    const auto slot = static_cast<size_t>(piece % PieceSlots);
+    // A run of pieces is read in one request; it grows while the walk reads on, stops
+    // at the end of the ring and at the end of what the window has delivered, since
+    // beyond that the walk may well skip.
+    int32_t run = piece == FNextSequential ? std::min(FRunPieces * 2, LongestRunPieces) : FirstRunPieces;
+    run = std::min<int64_t>(run, PieceSlots - static_cast<int64_t>(slot));
+    const int64_t windowEnd = FBufferStart + FBufferLength;
+    const int64_t lastWanted = (std::max(windowEnd, piece * PieceSize + 1) - 1) / PieceSize;
+    run = static_cast<int32_t>(std::clamp<int64_t>(lastWanted - piece + 1, 1, run));
+    for (int32_t i = 0; i < run; ++i) {
+        FPieceOf[slot + static_cast<size_t>(i)] = piece + i;
+        FPieceLength[slot + static_cast<size_t>(i)] = 0;
+    }
+    if (FFailed || !FIsOpen)
+        return;
+    FNextSequential = piece + run;
+    FRunPieces = run;
+    const int64_t at = piece * PieceSize;
+    if (FFile.FPosition != at && !FFile.SeekTargetFile(at - FFile.FPosition, TMoveMethod::FromCurrent)) {
+        FFailed = true;
+        return;
+    }
+    uint32_t delivered = 0;
+    if (!FFile.ReadTargetFile(static_cast<uint32_t>(run) * PieceSize, FBuffer.get() + slot * PieceSize,
+                              delivered)) {
+        FFailed = true;
+        return;
+    }
+    for (int32_t i = 0; i < run; ++i)
+        FPieceLength[slot + static_cast<size_t>(i)] = static_cast<int32_t>(
+            std::clamp<int64_t>(int64_t{delivered} - int64_t{i} * PieceSize, 0, PieceSize));
+    if (delivered < static_cast<uint32_t>(run) * PieceSize)
+        FKnownSize = at + delivered;
+    else
+        FKnownSize = std::max(FKnownSize, at + int64_t{delivered});
+}
+
+void TMTFFileReader::CopyOut(int64_t q, size_t n, uint8_t* dest)
+{
+    for (size_t i = 0; i < n; ++i)
+        dest[i] = ByteAt(q + static_cast<int64_t>(i));
+}
+
+int32_t TMTFFileReader::Request(int32_t count, int64_t p)
 {
     if (count <= 0 || !FBuffer || p < FBufferStart)
-        return {};
+        return 0;
     const int64_t end = FBufferStart + FBufferLength;
     // Compared as a distance: a position near the top of the 64-bit range, where a
     // damaged stream length can send the walk, must not overflow.
     if (p > end - count) {
+        bool skipFailed = false;
         if (p <= end) {
-            // Keep the tail: the walk asks again for what follows what it has seen. Once a
-            // refill has met the end of the file nothing more comes behind the tail, and
-            // moving it on every later step would copy all that is still buffered once
-            // per block.
+            // Keep the tail: the walk asks again for what follows what it has seen. Once
+            // the file has ended nothing more comes behind it, and the window stays.
             if (!FAtEnd) {
-                const auto tail = static_cast<int32_t>(end - p);
-                std::memmove(FBuffer.get(), FBuffer.get() + (p - FBufferStart), static_cast<size_t>(tail));
                 FBufferStart = p;
-                FBufferLength = tail;
+                FBufferLength = static_cast<int32_t>(end - p);
             }
         } else {
-            // Cross the gap by seeking, in whole sectors so that every read stays
-            // aligned for unbuffered access.
-            const int64_t skip = (p - end) / 512 * 512;
+            // Cross the gap in whole sectors, so that the window stays aligned for
+            // unbuffered access. The file is positioned there at once: whether the system
+            // takes the position (a damaged length can point far beyond what a file
+            // system allows) decides, as before, where the window goes and which errors
+            // the file reader writes.
+            const int64_t target = end + (p - end) / 512 * 512;
             FBufferStart = end;
             FBufferLength = 0;
-            if (FFile.SeekTargetFile(skip, TMoveMethod::FromCurrent))
-                FBufferStart = end + skip;
+            if (FFile.FHandle == TPlatformFileApi::NoHandle || FFile.FPosition != target) {
+                if (FFile.SeekTargetFile(target - FFile.FPosition, TMoveMethod::FromCurrent))
+                    FBufferStart = target;
+                else
+                    skipFailed = true;
+                FFailed = FFile.FHandle == TPlatformFileApi::NoHandle;
+            } else {
+                FBufferStart = target;
+            }
         }
         if (FBufferLength < count && !FAtEnd) {
             int32_t n = RefillSize;
@@ -149,9 +246,28 @@ std::span<const uint8_t> TMTFFileReader::ReadView(int32_t count, int64_t p)
             if (free < n)
                 n = free / 512 * 512;
             if (n > 0) {
-                uint32_t delivered = 0;
-                FFile.ReadTargetFile(static_cast<uint32_t>(n), FBuffer.get() + FBufferLength, delivered);
-                FBufferLength += static_cast<int32_t>(delivered);
+                const int64_t at = FBufferStart + FBufferLength;
+                const int32_t kept = FBufferLength;
+                int64_t delivered = FFailed ? 0 : std::clamp<int64_t>(FKnownSize - at, 0, n);
+                if (skipFailed) {
+                    // The refill on the file the failed skip closed fails too; its line
+                    // names where the window ended.
+                    uint32_t none = 0;
+                    FFile.FPosition = end;
+                    (void)FFile.ReadTargetFile(static_cast<uint32_t>(n), FBuffer.get(), none);
+                    delivered = 0;
+                } else if (delivered > 0) {
+                    // The refill's first piece is read now: whether the file answers there
+                    // decides the count, as a read of the whole refill would.
+                    FBufferLength = kept + static_cast<int32_t>(delivered);
+                    (void)ByteAt(at);
+                    if (FFailed) {
+                        delivered = 0;
+                    } else {
+                        delivered = std::clamp<int64_t>(FKnownSize - at, 0, n);
+                    }
+                }
+                FBufferLength = kept + static_cast<int32_t>(delivered);
                 FAtEnd = delivered == 0;
             }
         }
@@ -159,16 +275,22 @@ std::span<const uint8_t> TMTFFileReader::ReadView(int32_t count, int64_t p)
     const int64_t offset = p - FBufferStart;
     const int64_t available = FBufferLength - offset;
     if (available <= 0)
-        return {};
-    return {FBuffer.get() + offset, static_cast<size_t>(std::min<int64_t>(count, available))};
+        return 0;
+    return static_cast<int32_t>(std::min<int64_t>(count, available));
+}
+
+TFileView TMTFFileReader::ReadView(int32_t count, int64_t p)
+{
+    const int32_t delivered = Request(count, p);
+    return delivered > 0 ? TFileView(this, p, delivered) : TFileView();
 }
 
 int32_t TMTFFileReader::Read(int32_t count, void* dest, int64_t p)
 {
-    const std::span<const uint8_t> bytes = ReadView(count, p);
-    if (!bytes.empty())
-        std::memcpy(dest, bytes.data(), bytes.size());
-    return static_cast<int32_t>(bytes.size());
+    const int32_t delivered = Request(count, p);
+    if (delivered > 0)
+        CopyOut(p, static_cast<size_t>(delivered), static_cast<uint8_t*>(dest));
+    return delivered;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -187,6 +309,11 @@ uint32_t TMTFReader::TBlock::U32(size_t offset) const
 uint64_t TMTFReader::TBlock::U64(size_t offset) const
 {
     return static_cast<uint64_t>(U32(offset)) | (static_cast<uint64_t>(U32(offset + 4)) << 32);
+}
+
+std::array<uint8_t, 5> TMTFReader::TBlock::Date(size_t offset) const
+{
+    return {U8(offset), U8(offset + 1), U8(offset + 2), U8(offset + 3), U8(offset + 4)};
 }
 
 TGUID TMTFReader::TBlock::Guid(size_t offset) const
@@ -242,8 +369,24 @@ void TMTFReader::AddError(const std::u16string& text)
 
 void TMTFReader::AddLog(const std::u16string& text)
 {
-    if (FKeepLog)
-        FLogLines.push_back(LocaleFormat().NowText() + u": " + text);
+    if (!FKeepLog || FLogBytes > LogBudget)
+        return;
+    FLogLines.push_back(LocaleFormat().NowText() + u": " + text);
+    FLogBytes += static_cast<int64_t>(sizeof(std::u16string)) + TextCost(FLogLines.back());
+    if (FLogBytes > LogBudget)
+        FLogLines.push_back(LocaleFormat().NowText() + u": The log stops here: it has grown to its limit.");
+}
+
+bool TMTFReader::ChargeCurrentSet()
+{
+    if (FSetIndex != FChargedSet) {
+        FChargedSet = FSetIndex;
+        FChargedHeader = 0;
+    }
+    const int64_t cost = HeaderCost(CurrentHeader(), FPathLength);
+    FRecordBytes += cost - FChargedHeader;
+    FChargedHeader = cost;
+    return FRecordBytes <= FRecordBudget;
 }
 
 // The walk logs the position of every block; the line is only built when the log is
@@ -319,6 +462,8 @@ void TMTFReader::FindKnownSets(const std::u16string& FileName)
 
 void TMTFReader::KeepSets()
 {
+    if (!FKeepKnownSets)
+        return;
     FKnownSets.insert(FKnownSets.end(), FSets.begin(), FSets.end());
 }
 
@@ -326,6 +471,7 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
 {
     FErrorLines.clear();
     FLogLines.clear();
+    FLogBytes = 0;
     AddLog(u"ReadFile started");
     FReportShortHeader = ReportShortHeader;
 
@@ -343,11 +489,13 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
     FCancelled = false;
     FCancelledAt = 0;
     FFirstBytes.clear();
+    FWarnings.clear();
+    FStreamPastEnd = -1;
     FFileSize = 0;
     const size_t knownFileErrors = FFileReader.FFile.FErrors.size();
     const bool opened = FFileReader.Open(FileName);
     if (opened) {
-        FFileSize = FFileReader.FFile.Api().FileSize(Utf16ToUtf8(FileName));
+        FFileSize = FFileReader.FFile.Api().FileSize(FileNameFromUtf16(FileName));
         AddLog(u"File size: " + Num(FFileSize));
 
         FSSETCount = 0;
@@ -361,12 +509,23 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
         FCheckTapeAddress = CheckTapeAddress;
         FStart = 0;
 
+        FRecordBytes = 0;
+        FFilegroupBytes = 0;
+        FChargedSet = -1;
+        FPathLength = FileName.size();
+        FRecordBudget = std::min(RecordBudgetCap, RecordBudgetFloor + RecordBudgetFactor * FFileSize);
         // The file must open with a descriptor block: no zero bytes are skipped before it.
         if (FOnStep)
             FOnStep(FStart);
         ReadCommonBlock();
         int64_t previous = 0;
         while (FStart > previous) {
+            if (!ChargeCurrentSet()) {
+                AddError(Message(u"The records of this file take more memory than a file of its size can "
+                                 u"hold: the read stops at byte %d.",
+                                 {FStart}));
+                break;
+            }
             previous = FStart;
             if (FOnProgress && !FOnProgress(FStart, FFileSize)) {
                 FCancelled = true;
@@ -390,6 +549,18 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
     for (size_t i = knownFileErrors; i < fileErrors.size(); ++i)
         AddError(fileErrors[i].Text);
 
+    if (opened && !FCancelled) {
+        // A copy cut short reads without a failing step when the cut falls in a stream
+        // the walk steps over; what is missing is said apart from the error lines.
+        if (FStreamPastEnd >= 0)
+            FWarnings.push_back(Message(u"The file ends inside the stream that begins at byte %d: "
+                                        u"%d bytes of it are missing.",
+                                        {FStreamPastEnd, FStart - FFileSize}));
+        if (FSSETCount > 0 && !FSetEnded)
+            FWarnings.push_back(
+                Message(u"The file ends inside backup set %d: it has no end-of-set block.", {FSetIndex + 1}));
+    }
+
     if (FFamilyCount == 0) {
         FFamilyCount = 1;
         FFamilySequence = 1;
@@ -409,6 +580,7 @@ TBackupFileReport ReadBackupFile(const std::u16string& path, const TReadOptions&
 {
     TMTFReader reader(options.Api ? options.Api : PosixFileApi());
     reader.FKeepLog = options.KeepLog;
+    reader.FKeepKnownSets = false;
     TBackupFileReport report;
     reader.FOnProgress = options.OnProgress;
     report.Opened = reader.ReadFile(path, options.ReportShortHeader, options.CheckTapeAddress);
@@ -419,6 +591,7 @@ TBackupFileReport ReadBackupFile(const std::u16string& path, const TReadOptions&
     report.Sets = std::move(reader.FSets);
     report.ErrorLines = std::move(reader.FErrorLines);
     report.LogLines = std::move(reader.FLogLines);
+    report.Warnings = std::move(reader.FWarnings);
     return report;
 }
 
@@ -463,7 +636,8 @@ void TMTFReader::ReadCommonBlock()
     const TBlock block{FFileReader.ReadView(TMTFFileReader::RefillSize, FStart)};
     FBytesRead = block.Length();
     if (FStart == 0)
-        FFirstBytes.assign(block.Bytes.begin(), block.Bytes.begin() + std::min<int32_t>(16, block.Length()));
+        for (int32_t i = 0; i < std::min<int32_t>(16, block.Length()); ++i)
+            FFirstBytes.push_back(block.U8(static_cast<size_t>(i)));
     const uint8_t type[4] = {block.U8(0), block.U8(1), block.U8(2), block.U8(3)};
     if (!IsDescriptorType(type)) {
         AddError(u"Unknown DBLKType: " + TagText(type));
@@ -510,7 +684,10 @@ void TMTFReader::ReadStreamBlock()
         // the remainder modulo 4 is added rather than padded to the next multiple; real
         // files place the next header exactly there.
         const uint16_t w = header.U16(8);
+        const int64_t streamStart = FStart;
         FStart += w + (w % 4);
+        if (FStart > FFileSize && FStart > streamStart)
+            FStreamPastEnd = streamStart;
     } else if (TagIs(id, "MQCI")) {
         // The SQL Server metadata blocks follow the header directly.
         FStart += 22;
@@ -524,8 +701,11 @@ void TMTFReader::ReadStreamBlock()
         // All 64 bits of the length count, with the sum taken as a signed number; a
         // length so large that it wraps moves the position backwards and ends the walk.
         const auto n = static_cast<int64_t>(22 + header.U64(8));
+        const int64_t streamStart = FStart;
         FStart = static_cast<int64_t>(static_cast<uint64_t>(FStart) + static_cast<uint64_t>(n) +
                                       static_cast<uint64_t>(n % 4));
+        if (FStart > FFileSize && FStart > streamStart)
+            FStreamPastEnd = streamStart;
     }
 }
 
@@ -540,7 +720,7 @@ void TMTFReader::ReadTAPEBlock(const TBlock& block)
                          {94, block.Length()}));
         return;
     }
-    (void)DecodeMTFDate(block.Bytes.data() + 88);
+    (void)DecodeMTFDate(block.Date(88).data());
     FSoftFilemarkSize = block.U16(64) * 512;
     if (FCheckTapeAddress) {
         const uint64_t address = block.U64(20);
@@ -563,6 +743,9 @@ void TMTFReader::ReadSSETBlock(const TBlock& block)
     }
     ++FSSETCount;
     FFilegroups.clear();
+    // The table goes with the set before: what it took is free again.
+    FRecordBytes -= FFilegroupBytes;
+    FFilegroupBytes = 0;
     FFilegroupIndex.clear();
     if (FSSETCount - 1 > FSetIndex) {
         if (!FSetEnded) {
@@ -589,7 +772,7 @@ void TMTFReader::ReadSSETBlock(const TBlock& block)
     header.BackupDescription = DecodeMTFString(block, bound, stringType, TapeAddressAt(block, 68));
     header.HasPassword = !DecodeMTFString(block, bound, stringType, TapeAddressAt(block, 72)).empty();
     header.UserName = Utf16ToUtf8(DecodeMTFString(block, bound, stringType, TapeAddressAt(block, 76)));
-    header.BackupStartDate = DecodeMTFDate(block.Bytes.data() + 88);
+    header.BackupStartDate = DecodeMTFDate(block.Date(88).data());
     header.SoftwareVersionMajor = block.U8(93);
     header.SoftwareVersionMinor = block.U8(94);
 }
@@ -604,7 +787,7 @@ void TMTFReader::ReadVOLBBlock(const TBlock& block)
     }
     CurrentHeader().MachineName =
         Utf16ToUtf8(DecodeMTFString(block, block.Length(), block.U8(48), TapeAddressAt(block, 64)));
-    (void)DecodeMTFDate(block.Bytes.data() + 68);
+    (void)DecodeMTFDate(block.Date(68).data());
 }
 
 void TMTFReader::ReadESETBlock(const TBlock& block)
@@ -616,7 +799,7 @@ void TMTFReader::ReadESETBlock(const TBlock& block)
         return;
     }
     FSetEnded = true;
-    CurrentHeader().BackupEndDate = DecodeMTFDate(block.Bytes.data() + 80);
+    CurrentHeader().BackupEndDate = DecodeMTFDate(block.Date(80).data());
 }
 
 void TMTFReader::ReadSFMBBlock(const TBlock& block)
@@ -667,7 +850,7 @@ bool TMTFReader::ReadMetadataBlock(const std::u16string& tag, std::span<uint8_t>
         return false;
     }
     // A size of 2^31 or more reads as negative: no block bytes are read.
-    block = TBlock{declared > 0 ? FFileReader.ReadView(declared, FStart) : std::span<const uint8_t>()};
+    block = declared > 0 ? TBlock(FFileReader.ReadView(declared, FStart)) : TBlock();
     FBytesRead = block.Length();
     return true;
 }
@@ -780,6 +963,10 @@ void TMTFReader::ReadSFGIBlock()
         const auto id = static_cast<int32_t>(h.U32(12));
         FFilegroupIndex.emplace(id, FFilegroups.size());
         FFilegroups.emplace_back(Utf8ToUtf16(Utf16ToUtf8(name)), id);
+        const int64_t cost = static_cast<int64_t>(sizeof(FFilegroups.back()) + 2 * sizeof(size_t)) +
+                             TextCost(FFilegroups.back().first);
+        FRecordBytes += cost;
+        FFilegroupBytes += cost;
     }
     FStart += static_cast<uint32_t>(declared);
 }
@@ -808,6 +995,7 @@ void TMTFReader::ReadSFINBlock()
     if (added)
         files.emplace_back();
     TBackupFile* file = &files[slot->second];
+    const int64_t costBefore = added ? 0 : FileCost(*file);
     file->FileID = fileID;
     switch (h.U32(28)) {
     case 1:
@@ -844,6 +1032,7 @@ void TMTFReader::ReadSFINBlock()
     file->SourceBlockSize = static_cast<int32_t>(h.U32(32));
     file->ReadOnlyLSN = LSNAt(h, 274);
     file->ReadWriteLSN = LSNAt(h, 284);
+    FRecordBytes += FileCost(*file) - costBefore;
     FStart += static_cast<uint32_t>(declared);
 }
 

@@ -6,6 +6,7 @@
 #include "uTypesMTF.h"
 #include "u_FileReader.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,13 +16,50 @@
 #include <utility>
 #include <vector>
 
-// The block reader: answers requests for bytes at a 64-bit position from a 2 MiB
-// buffer refilled 1 MiB at a time at offsets that stay multiples of 512, because the
-// walk asks for the same region several times and always moves forward.
+class TMTFFileReader;
+
+// Bytes the block reader has answered a request with: Size bytes of the file from Start
+// on. They are fetched from the file only when looked at, so a walk that asks for a
+// mebibyte to read a header of 52 bytes costs a few kibibytes of reading.
+class TFileView {
+public:
+    TFileView() = default;
+    TFileView(TMTFFileReader* reader, int64_t start, int32_t size)
+        : FReader(reader), FStart(start), FSize(size)
+    {
+    }
+
+    [[nodiscard]] size_t size() const { return static_cast<size_t>(FSize); }
+    [[nodiscard]] bool empty() const { return FSize == 0; }
+    [[nodiscard]] int64_t Start() const { return FStart; }
+    // Byte i of the view; 0 beyond it.
+    [[nodiscard]] uint8_t operator[](size_t i) const;
+    [[nodiscard]] uint8_t front() const { return (*this)[0]; }
+
+private:
+    TMTFFileReader* FReader = nullptr;
+    int64_t FStart = 0;
+    int32_t FSize = 0;
+};
+
+// The block reader. The walk asks for bytes at a 64-bit position, the same region
+// several times and always moving forward, and takes the count delivered as the truth.
+// That count follows one fixed rule: a 2 MiB window refilled 1 MiB at a time at
+// offsets that stay multiples of 512, keeping the unread tail, crossing a gap by a skip
+// of whole sectors (FBufferStart, FBufferLength and FAtEnd describe that window). The
+// bytes themselves come from the file in aligned pieces of 4 KiB, and only those the
+// walk looks at: a skip over a stream of gigabytes followed by a block of a few hundred
+// bytes reads a few kibibytes, not a mebibyte. Pieces read one after the other grow the
+// read ahead up to 1 MiB, so a long run of metadata is still read in large requests.
 class TMTFFileReader {
 public:
     static constexpr int32_t BufferSize = 2097152;
     static constexpr int32_t RefillSize = 1048576;
+    static constexpr int32_t PieceSize = 4096;
+    static constexpr int32_t PieceSlots = BufferSize / PieceSize;
+    // The read ahead after a jump, and the most it grows to while the walk reads on.
+    static constexpr int32_t FirstRunPieces = 4;
+    static constexpr int32_t LongestRunPieces = RefillSize / PieceSize;
 
     explicit TMTFFileReader(std::shared_ptr<TPlatformFileApi> api = PosixFileApi());
     ~TMTFFileReader();
@@ -31,18 +69,55 @@ public:
     bool Open(const std::u16string& path);
     // Copies up to count bytes at position p into dest; returns the count delivered.
     int32_t Read(int32_t count, void* dest, int64_t p);
-    // The same request, with the same effect on the buffer, but answered with a view
-    // into the buffer instead of a copy; valid until the next request.
-    std::span<const uint8_t> ReadView(int32_t count, int64_t p);
+    // The same request, with the same effect on the window, answered with a view whose
+    // bytes are fetched when they are looked at.
+    TFileView ReadView(int32_t count, int64_t p);
     void Close();
 
+    // Byte q of the file, which an earlier request delivered; 0 when the file could not
+    // give it (it failed, or ended early).
+    [[nodiscard]] uint8_t ByteAt(int64_t q)
+    {
+        const int64_t piece = q / PieceSize;
+        const auto slot = static_cast<size_t>(piece % PieceSlots);
+        if (FPieceOf[slot] != piece)
+            Fetch(piece);
+        const auto offset = static_cast<int32_t>(q % PieceSize);
+        return offset < FPieceLength[slot] ? FBuffer[slot * PieceSize + static_cast<size_t>(offset)] : 0;
+    }
+    // n bytes from q on into dest, as ByteAt gives them.
+    void CopyOut(int64_t q, size_t n, uint8_t* dest);
+
     TFileReader FFile;
+    // The pieces read, PieceSlots of them, each in the slot of its number modulo
+    // PieceSlots.
     std::unique_ptr<uint8_t[]> FBuffer;
     bool FAtEnd = false;
     bool FIsOpen = false;
     int64_t FBufferStart = 0;
     int32_t FBufferLength = 0;
+
+private:
+    // Requests the pieces from number piece on, as many as the read ahead allows.
+    void Fetch(int64_t piece);
+    // The window rule: what a request for count bytes at p delivers.
+    int32_t Request(int32_t count, int64_t p);
+
+    std::vector<int64_t> FPieceOf;      // the piece number each slot holds, -1 for none
+    std::vector<int32_t> FPieceLength;  // the bytes of it the file delivered
+    // Where the file ends as far as is known: its size when opened, lowered when a read
+    // delivers less.
+    int64_t FKnownSize = 0;
+    // The file could not be read or positioned: nothing more is asked of it.
+    bool FFailed = false;
+    int64_t FNextSequential = -1;
+    int32_t FRunPieces = FirstRunPieces;
 };
+
+inline uint8_t TFileView::operator[](size_t i) const
+{
+    return i < size() ? FReader->ByteAt(FStart + static_cast<int64_t>(i)) : 0;
+}
 
 // What one read of a backup file answers: whether the file could be opened, the backup
 // sets found, the problems met (in order) and, when asked for, the log of every step.
@@ -93,6 +168,9 @@ public:
     [[nodiscard]] const TBackupSets& Sets() const { return FSets; }
     [[nodiscard]] const std::vector<std::u16string>& ErrorLines() const { return FErrorLines; }
     [[nodiscard]] const std::vector<std::u16string>& LogLines() const { return FLogLines; }
+    // What the file lacks although no step failed: a set without its end, a stream cut
+    // short by the end of the file.
+    [[nodiscard]] const std::vector<std::u16string>& Warnings() const { return FWarnings; }
 
     void SetKeepLog(bool keep) { FKeepLog = keep; }
     // Called with FStart before every step of the walk; the fuzzer checks with it that
@@ -132,6 +210,24 @@ private:
     bool FCancelled = false;
     int64_t FCancelledAt = 0;
     std::vector<uint8_t> FFirstBytes;
+    std::vector<std::u16string> FWarnings;
+    // The memory the records of this read take, as counted, and what a file of this
+    // size may make them take; the log has a budget of its own.
+    int64_t FRecordBytes = 0;
+    int64_t FRecordBudget = 0;
+    int64_t FLogBytes = 0;
+    int64_t FFilegroupBytes = 0;
+    int32_t FChargedSet = -1;
+    int64_t FChargedHeader = 0;
+    size_t FPathLength = 0;
+    // ReadBackupFile's reader reads once: keeping a copy of every set for a second read
+    // of the same name would double the records for nothing.
+    bool FKeepKnownSets = true;
+    // Counts what the current set's header takes now; false when the records have
+    // outgrown their budget.
+    bool ChargeCurrentSet();
+    // Where the stream that moved the walk beyond the end of the file began, -1 if none.
+    int64_t FStreamPastEnd = -1;
 
     void AddError(const std::u16string& text);
     void AddLog(const std::u16string& text);
@@ -143,13 +239,34 @@ public:
     // A block as the descriptor handlers see it: the bytes delivered from its first
     // byte on, reading as zero beyond them.
     struct TBlock {
-        std::span<const uint8_t> Bytes;
-        [[nodiscard]] int32_t Length() const { return static_cast<int32_t>(Bytes.size()); }
-        [[nodiscard]] uint8_t U8(size_t offset) const { return offset < Bytes.size() ? Bytes[offset] : 0; }
+        TBlock() = default;
+        // Bytes held in memory (a header copied out, a test's bytes).
+        TBlock(std::span<const uint8_t> bytes) : FBytes(bytes), FLength(static_cast<int32_t>(bytes.size())) {}
+        // Bytes the block reader delivered, fetched as they are looked at.
+        TBlock(const TFileView& view)
+            : FView(view), FFromFile(true), FLength(static_cast<int32_t>(view.size()))
+        {
+        }
+
+        [[nodiscard]] int32_t Length() const { return FLength; }
+        [[nodiscard]] uint8_t U8(size_t offset) const
+        {
+            if (offset >= static_cast<size_t>(FLength))
+                return 0;
+            return FFromFile ? FView[offset] : FBytes[offset];
+        }
         [[nodiscard]] uint16_t U16(size_t offset) const;
         [[nodiscard]] uint32_t U32(size_t offset) const;
         [[nodiscard]] uint64_t U64(size_t offset) const;
         [[nodiscard]] TGUID Guid(size_t offset) const;
+        // The 5 bytes of a packed date at offset.
+        [[nodiscard]] std::array<uint8_t, 5> Date(size_t offset) const;
+
+    private:
+        std::span<const uint8_t> FBytes;
+        TFileView FView;
+        bool FFromFile = false;
+        int32_t FLength = 0;
     };
 
     // An MTF tape address: where a variable-length field lies, counted from the first

@@ -568,8 +568,7 @@ TEST(Damage, BlockReaderServesInPlaceOnceTheFileHasEnded)
     ASSERT_TRUE(reader.FAtEnd);
     const int64_t start = reader.FBufferStart;
     for (size_t p : {200, 1000, 4095}) {
-        const std::span<const uint8_t> view =
-            reader.ReadView(TMTFFileReader::RefillSize, static_cast<int64_t>(p));
+        const TFileView view = reader.ReadView(TMTFFileReader::RefillSize, static_cast<int64_t>(p));
         ASSERT_EQ(view.size(), bytes.size() - p);
         EXPECT_EQ(view.front(), bytes[p]);
         EXPECT_EQ(reader.FBufferStart, start);
