@@ -149,7 +149,7 @@ bool TMTFFileReader::Open(const std::u16string& path)
         FBuffer.reset(new uint8_t[BufferSize]);
         FPieceOf.assign(PieceSlots, -1);
         FPieceLength.assign(PieceSlots, 0);
-        FKnownSize = std::max<int64_t>(0, FFile.Api().FileSize(Utf16ToUtf8(path)));
+        FKnownSize = std::max<int64_t>(0, FFile.Api().FileSize(FileNameFromUtf16(path)));
     }
     return FIsOpen;
 }

@@ -256,7 +256,7 @@ TEST_P(DirectReadFailure, FallsBackOrFailsButReturns)
         ASSERT_EQ(reader->FFile.FErrors.size(), 1u);
         EXPECT_EQ(reader->FFile.FErrors[0].Text,
                   u"ReadFile failed for file: " + FileNameToUtf16(path) +
-                      u" at position: 512");  // the first refill starts at the sector before 1000
+                      u" at position: 0");  // the first piece starts at the 4 KiB boundary before 1000
     }
 }
 
