@@ -24,6 +24,21 @@ private:
     std::vector<TBackupTreeRow>& FRows;
 };
 
+// The rows under one record, label and value only; their place in the tree is the
+// caller's.
+class TFieldBuilder {
+public:
+    explicit TFieldBuilder(std::vector<TBackupTreeField>& fields) : FFields(fields) {}
+
+    void Add(int, std::u16string_view label, std::u16string value)
+    {
+        FFields.push_back({label, std::move(value)});
+    }
+
+private:
+    std::vector<TBackupTreeField>& FFields;
+};
+
 std::u16string Ascii(const std::string& text)
 {
     return std::u16string(text.begin(), text.end());
@@ -65,7 +80,7 @@ std::u16string Collation(int32_t collation)
     return LocaleFormat().LanguageName(static_cast<uint32_t>(collation));
 }
 
-void AddHeaderRows(TRowBuilder& b, int set, const TBackupHeader& h)
+void AddHeaderRows(TFieldBuilder& b, int set, const TBackupHeader& h)
 {
     b.Add(set, u"Backup name", h.BackupName);
     b.Add(set, u"Backup description", h.BackupDescription);
@@ -120,7 +135,7 @@ void AddHeaderRows(TRowBuilder& b, int set, const TBackupHeader& h)
     b.Add(set, u"Backup set GUID", Guid(h.BackupSetGUID));
 }
 
-void AddFileRows(TRowBuilder& b, int file, const TBackupFile& f)
+void AddFileRows(TFieldBuilder& b, int file, const TBackupFile& f)
 {
     b.Add(file, u"Logical name", f.LogicalName);
     b.Add(file, u"Physical name", f.PhysicalName);
@@ -145,18 +160,55 @@ void AddFileRows(TRowBuilder& b, int file, const TBackupFile& f)
 
 }  // namespace
 
+std::vector<TBackupTreeField> HeaderFields(const TBackupHeader& header)
+{
+    std::vector<TBackupTreeField> fields;
+    fields.reserve(46);
+    TFieldBuilder b(fields);
+    AddHeaderRows(b, 0, header);
+    return fields;
+}
+
+std::vector<TBackupTreeField> FileFields(const TBackupFile& file)
+{
+    std::vector<TBackupTreeField> fields;
+    fields.reserve(18);
+    TFieldBuilder b(fields);
+    AddFileRows(b, 0, file);
+    return fields;
+}
+
+std::u16string SetRowLabel(size_t index)
+{
+    return u"Backup set " + Integer(static_cast<int64_t>(index) + 1);
+}
+
+std::u16string FileListRowLabel(size_t fileCount)
+{
+    return u"Files: " + Integer(static_cast<int64_t>(fileCount));
+}
+
+std::u16string FileRowLabel(const TBackupFile& file)
+{
+    return u"File ID: " + Integer(file.FileID);
+}
+
 std::vector<TBackupTreeRow> RowsForBackupSets(const TBackupSets& sets)
 {
     std::vector<TBackupTreeRow> rows;
     TRowBuilder b(rows);
+    auto addFields = [&b](int parent, const std::vector<TBackupTreeField>& fields) {
+        for (const TBackupTreeField& field : fields)
+            b.Add(parent, std::u16string(field.Label), field.Value);
+    };
     for (size_t i = 0; i < sets.size(); ++i) {
         const TBackupDetails& details = sets[i];
-        const int set = b.Add(-1, u"Backup set " + Integer(static_cast<int64_t>(i) + 1));
-        AddHeaderRows(b, set, details.Header);
-        const int fileList = b.Add(set, u"Files: " + Integer(static_cast<int64_t>(details.Files.size())));
+        const int set = b.Add(-1, SetRowLabel(i));
+        addFields(set, HeaderFields(details.Header));
+        const int fileList = b.Add(set, FileListRowLabel(details.Files.size()));
         for (const TBackupFile& f : details.Files) {
-            const int file = b.Add(fileList, u"File ID: " + Integer(f.FileID));
-            AddFileRows(b, file, f);
+            const int file = b.Add(fileList, FileRowLabel(f));
+            addFields(file, FileFields(f));
         }
     }
     return rows;
