@@ -546,12 +546,9 @@ TfrmMain::~TfrmMain()
 {
     // A worker calls into this window; it must be done before the window goes. A read
     // stops at its next block, so this waits at most for one read of the file system.
-    if (FJob)
-        FJob->Cancel = true;
-    for (QThread* thread : FThreads) {
-        thread->wait();
+    WaitForReads();
+    for (QThread* thread : FThreads)
         delete thread;
-    }
     if (FBusy)
         QGuiApplication::restoreOverrideCursor();
 }
@@ -707,6 +704,14 @@ void TfrmMain::OpenBackupFile(const QString& path)
         ReadEnded(job);
     });
     thread->start();
+}
+
+void TfrmMain::WaitForReads()
+{
+    if (FJob)
+        FJob->Cancel = true;
+    for (QThread* thread : FThreads)
+        thread->wait();
 }
 
 void TfrmMain::CancelRead()

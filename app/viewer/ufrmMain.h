@@ -73,6 +73,10 @@ public:
     // Stops the running read at its next block; the sets read until then are shown.
     void CancelRead();
     [[nodiscard]] bool Reading() const { return FJob != nullptr; }
+    // Cancels the running read and waits until every worker, also those of replaced
+    // reads, has returned; a window that overrides ReadBackup calls it before its own
+    // members go.
+    void WaitForReads();
 
     // The fixed file that debug mode reads at start.
     static constexpr const char* DebugTestFile = "e:\\temp\\pubs.bak";

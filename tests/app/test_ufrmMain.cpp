@@ -130,6 +130,11 @@ public:
         : TfrmMain(arguments), FApi(std::move(api))
     {
     }
+    ~TMemoryReadWindow() override
+    {
+        FApi->Release();
+        WaitForReads();
+    }
     std::u16string Warning;
 
 protected:
