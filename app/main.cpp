@@ -1,5 +1,5 @@
-// The program entry: the application, its title, the locale of the value texts and the
-// main window.
+// The program entry: the application, its title, the locale of the value texts, the
+// command line and the main window.
 
 #include "uDialogs.h"
 #include "ufrmMain.h"
@@ -10,18 +10,62 @@
 #include <QIcon>
 #include <QLocale>
 
+#include <cstdio>
+#include <new>
+
+namespace {
+
+void WriteError(const QString& text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+// Running out of memory inside an event handler that does not catch it itself ends
+// the program with a message instead of an abort.
+class TApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::bad_alloc&) {
+            WriteError(QStringLiteral("tarnwick: %1").arg(QString::fromLatin1(OutOfMemoryText)));
+            QCoreApplication::exit(1);
+            return false;
+        }
+    }
+};
+
+}  // namespace
+
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tarnwick.png")));
-    QApplication::setApplicationName(QStringLiteral("Tarnwick"));
-    SetLocaleFormat(MakeIcuLocaleFormat(LocaleNameFromEnvironment()));
+    try {
+        TApplication app(argc, argv);
+        QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tarnwick.png")));
+        QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+        SetLocaleFormat(MakeIcuLocaleFormat(LocaleNameFromEnvironment()));
 
-    TfrmMain frmMain(QApplication::arguments().mid(1));
-    QObject::connect(&frmMain, &TfrmMain::AboutRequested, &frmMain,
-                     [&frmMain] { ShowAboutWindow(&frmMain); });
-    QObject::connect(&frmMain, &TfrmMain::CheckForUpdatesRequested, &frmMain,
-                     [&frmMain] { ShowCheckForUpdatesWindow(&frmMain); });
-    frmMain.show();
-    return app.exec();
+        // Qt has taken its own options out of the arguments by now.
+        const QStringList arguments = QApplication::arguments().mid(1);
+        const TCommandLine commandLine = ParseCommandLine(arguments);
+        for (const QString& message : commandLine.Messages)
+            WriteError(message);
+        if (commandLine.UnknownOption)
+            return 2;
+
+        TfrmMain frmMain(arguments);
+        QObject::connect(&frmMain, &TfrmMain::AboutRequested, &frmMain,
+                         [&frmMain] { ShowAboutWindow(&frmMain); });
+        QObject::connect(&frmMain, &TfrmMain::CheckForUpdatesRequested, &frmMain,
+                         [&frmMain] { ShowCheckForUpdatesWindow(&frmMain); });
+        frmMain.show();
+        return app.exec();
+    } catch (const std::bad_alloc&) {
+        WriteError(QStringLiteral("tarnwick: %1").arg(QString::fromLatin1(OutOfMemoryText)));
+        return 1;
+    }
 }

@@ -40,6 +40,21 @@ private:
     std::vector<int> FLevels;
 };
 
+// The rows under one record, label and value only, each value made at once; their
+// place in the tree is the caller's.
+class TFieldBuilder {
+public:
+    explicit TFieldBuilder(std::vector<TBackupTreeField>& fields) : FFields(fields) {}
+
+    template <class TValue> void Add(int, std::u16string_view label, const TValue& value)
+    {
+        FFields.push_back({label, value()});
+    }
+
+private:
+    std::vector<TBackupTreeField>& FFields;
+};
+
 std::u16string Ascii(const std::string& text)
 {
     return std::u16string(text.begin(), text.end());
@@ -81,7 +96,7 @@ std::u16string Collation(int32_t collation)
     return LocaleFormat().LanguageName(static_cast<uint32_t>(collation));
 }
 
-void AddHeaderRows(TRowBuilder& b, int set, const TBackupHeader& h)
+template <class TBuilder> void AddHeaderRows(TBuilder& b, int set, const TBackupHeader& h)
 {
     b.Add(set, u"Backup name", [&] { return h.BackupName; });
     b.Add(set, u"Backup description", [&] { return h.BackupDescription; });
@@ -136,7 +151,7 @@ void AddHeaderRows(TRowBuilder& b, int set, const TBackupHeader& h)
     b.Add(set, u"Backup set GUID", [&] { return Guid(h.BackupSetGUID); });
 }
 
-void AddFileRows(TRowBuilder& b, int file, const TBackupFile& f)
+template <class TBuilder> void AddFileRows(TBuilder& b, int file, const TBackupFile& f)
 {
     b.Add(file, u"Logical name", [&] { return f.LogicalName; });
     b.Add(file, u"Physical name", [&] { return f.PhysicalName; });
@@ -161,17 +176,50 @@ void AddFileRows(TRowBuilder& b, int file, const TBackupFile& f)
 
 }  // namespace
 
+std::vector<TBackupTreeField> HeaderFields(const TBackupHeader& header)
+{
+    std::vector<TBackupTreeField> fields;
+    fields.reserve(46);
+    TFieldBuilder b(fields);
+    AddHeaderRows(b, 0, header);
+    return fields;
+}
+
+std::vector<TBackupTreeField> FileFields(const TBackupFile& file)
+{
+    std::vector<TBackupTreeField> fields;
+    fields.reserve(18);
+    TFieldBuilder b(fields);
+    AddFileRows(b, 0, file);
+    return fields;
+}
+
+std::u16string SetRowLabel(size_t index)
+{
+    return u"Backup set " + Integer(static_cast<int64_t>(index) + 1);
+}
+
+std::u16string FileListRowLabel(size_t fileCount)
+{
+    return u"Files: " + Integer(static_cast<int64_t>(fileCount));
+}
+
+std::u16string FileRowLabel(const TBackupFile& file)
+{
+    return u"File ID: " + Integer(file.FileID);
+}
+
 void ForEachBackupTreeRow(const TBackupSets& sets,
                           const std::function<void(const TBackupTreeRowView&)>& visit)
 {
     TRowBuilder b(visit);
     for (size_t i = 0; i < sets.size(); ++i) {
         const TBackupDetails& details = sets[i];
-        const int set = b.Add(-1, u"Backup set " + Integer(static_cast<int64_t>(i) + 1));
+        const int set = b.Add(-1, SetRowLabel(i));
         AddHeaderRows(b, set, details.Header);
-        const int fileList = b.Add(set, u"Files: " + Integer(static_cast<int64_t>(details.Files.size())));
+        const int fileList = b.Add(set, FileListRowLabel(details.Files.size()));
         for (const TBackupFile& f : details.Files) {
-            const int file = b.Add(fileList, u"File ID: " + Integer(f.FileID));
+            const int file = b.Add(fileList, FileRowLabel(f));
             AddFileRows(b, file, f);
         }
     }

@@ -52,5 +52,20 @@ void ForEachBackupTreeRow(const TBackupSets& sets,
 // language come from LocaleFormat().
 [[nodiscard]] std::vector<TBackupTreeRow> RowsForBackupSets(const TBackupSets& sets);
 
+// The same rows in pieces, for a view that makes the texts of a row only when it shows
+// it: a set's label (index counted from 0), the label and value rows under a set before
+// its file list, the file list's label, a file's label and the rows under a file.
+// RowsForBackupSets is made of these. The labels are fixed texts that live as long as
+// the program.
+struct TBackupTreeField {
+    std::u16string_view Label;
+    std::u16string Value;
+};
+[[nodiscard]] std::u16string SetRowLabel(size_t index);
+[[nodiscard]] std::vector<TBackupTreeField> HeaderFields(const TBackupHeader& header);
+[[nodiscard]] std::u16string FileListRowLabel(size_t fileCount);
+[[nodiscard]] std::u16string FileRowLabel(const TBackupFile& file);
+[[nodiscard]] std::vector<TBackupTreeField> FileFields(const TBackupFile& file);
+
 // True when any set is password-protected; the window then shows its other banner.
 [[nodiscard]] bool AnySetHasPassword(const TBackupSets& sets);

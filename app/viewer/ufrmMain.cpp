@@ -12,6 +12,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -20,11 +21,15 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QStyleOption>
 #include <QTabWidget>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -33,7 +38,11 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <exception>
+#include <new>
+#include <unordered_map>
 #include <vector>
 
 static void InitTarnwickResources()
@@ -80,14 +89,20 @@ QString ScreenSizeSuffix()
     return QStringLiteral("(%1x%2)").arg(size.width()).arg(size.height());
 }
 
+// A stored window rectangle; 64-bit, because the file may hold any 32-bit numbers and
+// their differences do not fit in 32 bits.
+struct TStoredRect {
+    int64_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+};
+
 // "%d,%d,%d,%d" as left, top, right, bottom; nothing for any other text or an empty
 // rectangle.
-std::optional<QRect> ParseRect(const std::string& text)
+std::optional<TStoredRect> ParseRect(const std::string& text)
 {
     const QStringList parts = QString::fromStdString(text).split(QLatin1Char(','));
     if (parts.size() != 4)
         return std::nullopt;
-    int v[4];
+    int64_t v[4];
     for (int i = 0; i < 4; ++i) {
         bool ok = false;
         v[i] = parts[i].trimmed().toInt(&ok);
@@ -96,7 +111,139 @@ std::optional<QRect> ParseRect(const std::string& text)
     }
     if (v[2] <= v[0] || v[3] <= v[1])
         return std::nullopt;
-    return QRect(QPoint(v[0], v[1]), QSize(v[2] - v[0], v[3] - v[1]));
+    return TStoredRect{v[0], v[1], v[2], v[3]};
+}
+
+// The part of a stored rectangle that lies on a screen area, in pixels.
+int64_t OverlapArea(const TStoredRect& r, const QRect& area)
+{
+    const int64_t w = std::min<int64_t>(r.Right, int64_t(area.left()) + area.width()) -
+                      std::max<int64_t>(r.Left, area.left());
+    const int64_t h = std::min<int64_t>(r.Bottom, int64_t(area.top()) + area.height()) -
+                      std::max<int64_t>(r.Top, area.top());
+    return w >= 64 && h >= 32 ? w * h : 0;
+}
+
+// Fits a stored rectangle onto a screen area: no larger than the area (a size written by
+// hand or by a damaged file would make a window the system cannot paint), no smaller
+// than the window's minimum, and moved inside the area where it reaches out of it.
+QRect ClampToArea(const TStoredRect& r, const QRect& area, const QSize& minimum)
+{
+    const int64_t w = std::max<int64_t>(std::min<int64_t>(r.Right - r.Left, area.width()), minimum.width());
+    const int64_t h = std::max<int64_t>(std::min<int64_t>(r.Bottom - r.Top, area.height()), minimum.height());
+    const int64_t left =
+        std::max<int64_t>(std::min<int64_t>(r.Left, int64_t(area.left()) + area.width() - w), area.left());
+    const int64_t top =
+        std::max<int64_t>(std::min<int64_t>(r.Top, int64_t(area.top()) + area.height() - h), area.top());
+    return QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(w), static_cast<int>(h));
+}
+
+// The widest text of each grid column, for the fit after a fill. Laying every cell out
+// as the view would costs a text shaping per row, seconds for the 622,000 rows of a
+// large set; instead every text is summed from the advances of its characters, and
+// only the few widest of each column are measured exactly as the view measures a cell.
+// Text in scripts whose shaping changes the advances is measured exactly every time,
+// once per distinct text.
+class TColumnFit {
+public:
+    explicit TColumnFit(const TBackupTreeView& view)
+        : FView(view), FMetrics(view.font()), FIndent(view.indentation()),
+          FDecorated(view.rootIsDecorated() ? 1 : 0)
+    {
+        for (char16_t c = 0; c < 128; ++c)
+            FAscii[c] = FMetrics.horizontalAdvance(QChar(c));
+    }
+
+    void Add(int level, std::u16string_view label, std::u16string_view value)
+    {
+        AddText(0, label, FIndent * (level + FDecorated));
+        if (!value.empty())
+            AddText(1, value, 0);
+    }
+
+    // The width of a column as the view's own fit would give it; 0 with no rows.
+    [[nodiscard]] int Width(int column)
+    {
+        TColumn& c = FColumns[column];
+        int width = c.Exact;
+        for (const TCandidate& candidate : c.Widest)
+            width = std::max(width, Measure(candidate.Text) + candidate.Indent);
+        if (c.Dropped >= 0)
+            width = std::max(width, static_cast<int>(std::ceil(c.Dropped)) + Measure({}));
+        return width;
+    }
+
+private:
+    static constexpr size_t Kept = 32;
+
+    struct TCandidate {
+        qreal Approximate = 0;
+        int Indent = 0;
+        std::u16string Text;
+        bool operator>(const TCandidate& other) const { return Approximate > other.Approximate; }
+    };
+    struct TColumn {
+        std::vector<TCandidate> Widest;  // a heap, the narrowest on top
+        int Exact = 0;
+        qreal Dropped = -1;
+    };
+
+    void AddText(int column, std::u16string_view text, int indent)
+    {
+        TColumn& c = FColumns[column];
+        qreal sum = indent;
+        for (const char16_t ch : text) {
+            if (ch < 128) {
+                sum += FAscii[ch];
+            } else if (ch < 0x0590) {  // Latin, Greek, Cyrillic, Armenian: no shaping
+                auto it = FOther.find(ch);
+                if (it == FOther.end())
+                    it = FOther.emplace(ch, FMetrics.horizontalAdvance(QChar(ch))).first;
+                sum += it->second;
+            } else {
+                c.Exact = std::max(c.Exact, Measure(text) + indent);
+                return;
+            }
+        }
+        auto narrower = std::greater<TCandidate>();
+        if (c.Widest.size() == Kept) {
+            if (sum <= c.Widest.front().Approximate) {
+                c.Dropped = std::max(c.Dropped, sum);
+                return;
+            }
+            std::pop_heap(c.Widest.begin(), c.Widest.end(), narrower);
+            c.Dropped = std::max(c.Dropped, c.Widest.back().Approximate);
+            c.Widest.pop_back();
+        }
+        c.Widest.push_back({sum, indent, std::u16string(text)});
+        std::push_heap(c.Widest.begin(), c.Widest.end(), narrower);
+    }
+
+    int Measure(std::u16string_view text)
+    {
+        const QString key = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+        auto it = FMeasured.constFind(key);
+        if (it != FMeasured.constEnd())
+            return *it;
+        const int width = FView.CellWidthHint(key);
+        FMeasured.insert(key, width);
+        return width;
+    }
+
+    const TBackupTreeView& FView;
+    QFontMetricsF FMetrics;
+    int FIndent;
+    int FDecorated;
+    qreal FAscii[128] = {};
+    std::unordered_map<char16_t, qreal> FOther;
+    QHash<QString, int> FMeasured;
+    TColumn FColumns[2];
+};
+
+QString CancelledLine(int64_t position)
+{
+    return QStringLiteral("The read was cancelled at byte %1; the backup sets read until then are shown.")
+        .arg(position);
 }
 
 QToolButton* AddToolButton(QToolBar* bar, QAction* action)
@@ -156,6 +303,38 @@ void TBackupTreeView::drawBranches(QPainter* painter, const QRect& rect, const Q
     }
 }
 
+int TBackupTreeView::CellWidthHint(const QString& text) const
+{
+    // As the item delegate sizes a cell that holds only a display text.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    option.text = text;
+    return style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width();
+}
+
+void TBackupTreeView::ExpandEveryRow()
+{
+    // expandAll keeps a persistent index for every row, also for those without children:
+    // for the 622,000 rows of a large set that is some 60 MB and seconds of hashing.
+    // While a layout is pending, expand() only notes the row, and the one layout then
+    // opens what was noted; only rows with children are noted.
+    scheduleDelayedItemsLayout();
+    std::vector<QModelIndex> pending{QModelIndex()};
+    while (!pending.empty()) {
+        const QModelIndex parent = pending.back();
+        pending.pop_back();
+        const int rows = model()->rowCount(parent);
+        for (int row = 0; row < rows; ++row) {
+            const QModelIndex child = model()->index(row, 0, parent);
+            if (model()->hasChildren(child)) {
+                expand(child);
+                pending.push_back(child);
+            }
+        }
+    }
+}
+
 void TClickableImage::mouseReleaseEvent(QMouseEvent* event)
 {
     QLabel::mouseReleaseEvent(event);
@@ -171,6 +350,42 @@ bool IsDebugSwitch(const QString& argument)
             c = QChar(c.unicode() - 'a' + 'A');
     return upper == QLatin1String("-QUORVELDEBUGMODE");
 }
+
+TCommandLine ParseCommandLine(const QStringList& arguments)
+{
+    TCommandLine result;
+    QStringList files;
+    for (const QString& argument : arguments) {
+        if (IsDebugSwitch(argument)) {
+            result.DebugMode = true;
+        } else if (argument.startsWith(QLatin1Char('-'))) {
+            result.UnknownOption = true;
+            result.Messages << QStringLiteral("tarnwick: unknown option: %1").arg(argument);
+        } else {
+            files << argument;
+        }
+    }
+    if (result.UnknownOption) {
+        result.Messages << QStringLiteral("Usage: tarnwick [FILE]");
+        return result;
+    }
+    if (!files.isEmpty())
+        result.File = files.constFirst();
+    if (files.size() > 1)
+        result.Messages << QStringLiteral("tarnwick: %1 files named; only the first is shown: %2")
+                               .arg(files.size())
+                               .arg(files.constFirst());
+    return result;
+}
+
+struct TfrmMain::TReadJob {
+    std::u16string Path;
+    std::atomic<bool> Cancel{false};
+    std::atomic<int64_t> Position{0};
+    std::atomic<int64_t> Size{0};
+    TBackupFileReport Report;
+    std::exception_ptr Failure;
+};
 
 TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(parent)
 {
@@ -299,11 +514,44 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(
     timerMain->setInterval(100);
     connect(timerMain, &QTimer::timeout, this, [this] { Guarded([this] { timerMainTimer(); }); });
 
+    // The status bar appears only while a file is read, so the banner stays at the
+    // bottom of the window otherwise.
+    pbRead = new QProgressBar(this);
+    pbRead->setObjectName(QStringLiteral("pbRead"));
+    pbRead->setRange(0, 1000);
+    pbRead->setMinimumWidth(320);
+    btnCancelRead = new QPushButton(QStringLiteral("Cancel"), this);
+    btnCancelRead->setObjectName(QStringLiteral("btnCancelRead"));
+    btnCancelRead->setToolTip(QStringLiteral("Stop reading the file (Esc)"));
+    statusBar()->addWidget(pbRead, 1);
+    statusBar()->addPermanentWidget(btnCancelRead);
+    statusBar()->hide();
+    connect(btnCancelRead, &QPushButton::clicked, this, [this] { CancelRead(); });
+    actCancelRead = new QAction(QStringLiteral("Cancel reading"), this);
+    actCancelRead->setObjectName(QStringLiteral("actCancelRead"));
+    actCancelRead->setShortcut(QKeySequence(Qt::Key_Escape));
+    actCancelRead->setShortcutContext(Qt::WindowShortcut);
+    actCancelRead->setEnabled(false);
+    addAction(actCancelRead);
+    connect(actCancelRead, &QAction::triggered, this, [this] { CancelRead(); });
+    FProgressTimer = new QTimer(this);
+    FProgressTimer->setInterval(100);
+    connect(FProgressTimer, &QTimer::timeout, this, [this] { UpdateProgress(); });
+
     FormCreate(arguments);
     RestorePlacement();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain()
+{
+    // A worker calls into this window; it must be done before the window goes. A read
+    // stops at its next block, so this waits at most for one read of the file system.
+    WaitForReads();
+    for (QThread* thread : FThreads)
+        delete thread;
+    if (FBusy)
+        QGuiApplication::restoreOverrideCursor();
+}
 
 void TfrmMain::FormCreate(const QStringList& arguments)
 {
@@ -317,13 +565,12 @@ void TfrmMain::FormCreate(const QStringList& arguments)
 
     pgcMain->tabBar()->hide();
     pgcMain->setCurrentWidget(TabSheet1);
-    for (const QString& argument : arguments) {
-        if (IsDebugSwitch(argument)) {
-            DebugMode = true;
-            pgcMain->tabBar()->show();
-            break;
-        }
+    const TCommandLine commandLine = ParseCommandLine(arguments);
+    if (commandLine.DebugMode) {
+        DebugMode = true;
+        pgcMain->tabBar()->show();
     }
+    StartFile = commandLine.File;
 }
 
 void TfrmMain::showEvent(QShowEvent* event)
@@ -354,8 +601,12 @@ void TfrmMain::timerMainTimer()
 {
     timerMain->stop();
     if (DebugMode) {
-        OpenBackupFile(QString::fromLatin1(DebugTestFile));
+        // A file named on the command line takes the place of the fixed test file.
+        OpenBackupFile(StartFile.isEmpty() ? QString::fromLatin1(DebugTestFile)
+                                           : QFileInfo(StartFile).absoluteFilePath());
         pgcMain->setCurrentWidget(TabSheet2);
+    } else if (!StartFile.isEmpty()) {
+        OpenBackupFile(QFileInfo(StartFile).absoluteFilePath());
     } else {
         btnOpenFileClick();
     }
@@ -404,55 +655,157 @@ void TfrmMain::imgAd2Click()
     ShellOpen(QString::fromLatin1(BannerAddress2).toStdU16String());
 }
 
-TBackupFileReport TfrmMain::ReadBackup(const std::u16string& path)
+TBackupFileReport TfrmMain::ReadBackup(const std::u16string& path, const TReadOptions& options)
 {
-    TReadOptions options;
-    options.KeepLog = DebugMode;
     return ReadBackupFile(path, options);
 }
 
 void TfrmMain::OpenBackupFile(const QString& path)
 {
     setWindowTitle(QStringLiteral("Tarnwick - ") + path);
-    grdBAK->setUpdatesEnabled(false);
+    // A read still running for an earlier open is no longer wanted: it stops at its next
+    // block and its result is dropped.
+    if (FJob)
+        FJob->Cancel = true;
     grdBAKModel->Clear();
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+
+    auto job = std::make_shared<TReadJob>();
+    job->Path = path.toStdU16String();
+    FJob = job;
+    if (!FBusy) {
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+        FBusy = true;
+    }
+    pbRead->setValue(0);
+    pbRead->setFormat(QStringLiteral("Reading"));
+    btnCancelRead->setEnabled(true);
+    actCancelRead->setEnabled(true);
+    statusBar()->show();
+    FProgressTimer->start();
+
+    TReadOptions options;
+    options.KeepLog = DebugMode;
+    options.OnProgress = [job = job.get()](int64_t position, int64_t size) {
+        job->Position.store(position, std::memory_order_relaxed);
+        job->Size.store(size, std::memory_order_relaxed);
+        return !job->Cancel.load(std::memory_order_relaxed);
+    };
+    QThread* thread = QThread::create([this, job, options] {
+        try {
+            job->Report = ReadBackup(job->Path, options);
+        } catch (...) {
+            job->Failure = std::current_exception();
+        }
+    });
+    FThreads.push_back(thread);
+    connect(thread, &QThread::finished, this, [this, thread, job] {
+        std::erase(FThreads, thread);
+        thread->deleteLater();
+        ReadEnded(job);
+    });
+    thread->start();
+}
+
+void TfrmMain::WaitForReads()
+{
+    if (FJob)
+        FJob->Cancel = true;
+    for (QThread* thread : FThreads)
+        thread->wait();
+}
+
+void TfrmMain::CancelRead()
+{
+    if (!FJob)
+        return;
+    FJob->Cancel = true;
+    btnCancelRead->setEnabled(false);
+    pbRead->setFormat(QStringLiteral("Cancelling"));
+}
+
+void TfrmMain::UpdateProgress()
+{
+    if (!FJob || FJob->Cancel)
+        return;
+    const int64_t position = FJob->Position.load(std::memory_order_relaxed);
+    const int64_t size = FJob->Size.load(std::memory_order_relaxed);
+    pbRead->setValue(size > 0 ? static_cast<int>(std::clamp<int64_t>(position, 0, size) * 1000 / size) : 0);
+    // The format is taken literally apart from %-codes; the sizes hold none.
+    pbRead->setFormat(QStringLiteral("Reading: %1 of %2")
+                          .arg(QString::fromStdU16String(FormatByteSize(position)),
+                               QString::fromStdU16String(FormatByteSize(size))));
+}
+
+void TfrmMain::EndBusy()
+{
+    FProgressTimer->stop();
+    statusBar()->hide();
+    actCancelRead->setEnabled(false);
+    if (FBusy) {
+        QGuiApplication::restoreOverrideCursor();
+        FBusy = false;
+    }
+}
+
+void TfrmMain::ReadEnded(const std::shared_ptr<TReadJob>& job)
+{
+    if (job != FJob)
+        return;
+    FJob.reset();
+    std::exception_ptr failure;
+    try {
+        ShowReport(*job);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    EndBusy();
+    if (failure)
+        Guarded([&] { std::rethrow_exception(failure); });
+    emit ReadFinished();
+}
+
+void TfrmMain::ShowReport(TReadJob& job)
+{
+    if (job.Failure)
+        std::rethrow_exception(job.Failure);
+    TBackupFileReport& report = job.Report;
+    if (DebugMode)
+        mmLog->setPlainText(Lines(report.LogLines));
+    std::vector<std::u16string> memo = std::move(report.ErrorLines);
+    memo.insert(memo.end(), report.Warnings.begin(), report.Warnings.end());
+    if (report.Cancelled)
+        memo.push_back(CancelledLine(report.CancelledAt).toStdU16String());
+    mmErrors->setPlainText(Lines(memo));
+    mmErrors->setVisible(!memo.empty());
     {
-        // The cursor and the grid's painting come back also when the read or the fill
-        // throws.
+        // The grid paints once, after the fill and the fit, also when the fill throws.
         struct TRestore {
             QTreeView* Grid;
-            ~TRestore()
-            {
-                QGuiApplication::restoreOverrideCursor();
-                Grid->setUpdatesEnabled(true);
-            }
+            ~TRestore() { Grid->setUpdatesEnabled(true); }
         } restore{grdBAK};
-        const TBackupFileReport report = ReadBackup(path.toStdU16String());
-        if (DebugMode)
-            mmLog->setPlainText(Lines(report.LogLines));
-        mmErrors->setPlainText(Lines(report.ErrorLines));
-        mmErrors->setVisible(!report.ErrorLines.empty());
-        ShowBackupSets(report.Sets);
+        grdBAK->setUpdatesEnabled(false);
+        ShowBackupSets(std::move(report.Sets));
     }
     grdBAK->setFocus();
 }
 
-void TfrmMain::ShowBackupSets(const TBackupSets& sets)
+void TfrmMain::ShowBackupSets(TBackupSets sets)
 {
+    const bool password = AnySetHasPassword(sets);
     grdBAKModel->SetValueBackground(palette().brush(QPalette::ToolTipBase));
-    grdBAKModel->Append(RowsForBackupSets(sets));
+    TColumnFit fit(*grdBAK);
+    grdBAKModel->Append(std::move(sets), [&fit](int level, std::u16string_view label,
+                                                std::u16string_view value) { fit.Add(level, label, value); });
     // Every row starts expanded, so after a fill the whole tree is open.
-    grdBAK->expandAll();
+    grdBAK->ExpandEveryRow();
 
     for (int column = 0; column < grdBAKModel->columnCount(); ++column) {
-        grdBAK->resizeColumnToContents(column);
-        const int fitted = std::max(grdBAK->columnWidth(column), grdBAK->header()->minimumSectionSize());
+        const int fitted = std::max(fit.Width(column), grdBAK->header()->minimumSectionSize());
         grdBAK->setColumnWidth(column, fitted + 64);
     }
 
     // Once shown, the other banner stays for the rest of the session.
-    if (AnySetHasPassword(sets)) {
+    if (password) {
         imgAd1->hide();
         imgAd2->show();
     }
@@ -543,20 +896,23 @@ void TfrmMain::RestorePlacement()
     const QRect desktop = primary ? primary->availableGeometry() : QRect(0, 0, 1024, 768);
     const std::string sizedKey = "NormPos" + ScreenSizeSuffix().toStdString();
     const std::string key = iniMain->ValueExists(Section, sizedKey) ? sizedKey : std::string("NormPos");
-    std::optional<QRect> normal = ParseRect(iniMain->ReadString(Section, key, {}));
-    if (normal) {
-        // A window placed on a screen that is no longer attached would open out of
-        // reach: it must show at least a corner of itself on some screen.
-        bool reachable = false;
+    const std::optional<TStoredRect> stored = ParseRect(iniMain->ReadString(Section, key, {}));
+    // A window placed on a screen that is no longer attached would open out of reach: it
+    // must show at least a corner of itself on some screen, and it goes to the screen
+    // that shows the most of it.
+    std::optional<QRect> area;
+    int64_t bestOverlap = 0;
+    if (stored) {
         for (const QScreen* screen : QGuiApplication::screens()) {
-            const QRect visible = screen->availableGeometry().intersected(*normal);
-            reachable = reachable || (visible.width() >= 64 && visible.height() >= 32);
+            const int64_t overlap = OverlapArea(*stored, screen->availableGeometry());
+            if (overlap > bestOverlap) {
+                bestOverlap = overlap;
+                area = screen->availableGeometry();
+            }
         }
-        if (!reachable)
-            normal.reset();
     }
-    if (normal) {
-        setGeometry(QRect(normal->topLeft(), normal->size().expandedTo(minimumSize())));
+    if (area) {
+        setGeometry(ClampToArea(*stored, *area, minimumSize()));
     } else {
         QRect centred(QPoint(), QSize(998, 640));
         centred.moveCenter(desktop.center());
@@ -574,6 +930,8 @@ void TfrmMain::Guarded(const std::function<void()>& handler)
 {
     try {
         handler();
+    } catch (const std::bad_alloc&) {
+        ShowErrorBox(QString::fromLatin1(OutOfMemoryText));
     } catch (const std::exception& e) {
         ShowErrorBox(QString::fromUtf8(e.what()));
     } catch (...) {

@@ -8,6 +8,7 @@
 #include "uFixtureBuilder.h"
 #include "uIniFile.h"
 #include "uLocaleFormat.h"
+#include "uMemoryFile.h"
 #include "uShellOpen.h"
 #include "u_MTFReader.h"
 
@@ -19,6 +20,9 @@
 #include <QFontMetrics>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTabBar>
@@ -32,8 +36,12 @@
 #include <QTreeView>
 #include <QUrl>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <optional>
 #include <stdexcept>
 
@@ -44,14 +52,115 @@ namespace {
 const std::string Section = "frmMain";
 
 // A window whose read fails, as a read that meets a fault it cannot turn into an error
-// line would.
+// line would, or runs out of memory.
 class TFailingReadWindow : public TfrmMain {
 public:
-    using TfrmMain::TfrmMain;
+    TFailingReadWindow(const QStringList& arguments, bool outOfMemory)
+        : TfrmMain(arguments), FOutOfMemory(outOfMemory)
+    {
+    }
 
 protected:
-    TBackupFileReport ReadBackup(const std::u16string&) override { throw std::runtime_error("Disk gone"); }
+    TBackupFileReport ReadBackup(const std::u16string&, const TReadOptions&) override
+    {
+        if (FOutOfMemory)
+            throw std::bad_alloc();
+        throw std::runtime_error("Disk gone");
+    }
+
+private:
+    bool FOutOfMemory;
 };
+
+// Files in memory whose reads past the first one wait until the test releases them, as
+// a file on a slow share would; a read that waits longer than a test can take goes on,
+// and says so, so that a window that waits on its own thread fails instead of hanging.
+class TBlockingFileApi : public TMemoryFileApi {
+public:
+    bool Read(THandle handle, void* dest, uint32_t count, uint32_t& delivered, int& error) override
+    {
+        {
+            std::unique_lock lock(FMutex);
+            if (FReads++ > 0 && !FReleased) {
+                FWaiting = true;
+                if (!FChanged.wait_for(lock, std::chrono::seconds(20), [this] { return FReleased; }))
+                    FTimedOut = true;
+                FWaiting = false;
+            }
+        }
+        return TMemoryFileApi::Read(handle, dest, count, delivered, error);
+    }
+    void Release()
+    {
+        std::lock_guard lock(FMutex);
+        FReleased = true;
+        FChanged.notify_all();
+    }
+    bool Waiting()
+    {
+        std::lock_guard lock(FMutex);
+        return FWaiting;
+    }
+    bool TimedOut()
+    {
+        std::lock_guard lock(FMutex);
+        return FTimedOut;
+    }
+    // The walk has read past its first piece of the file.
+    bool ReadPastFirst()
+    {
+        std::lock_guard lock(FMutex);
+        return FReads > 1;
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    int FReads = 0;
+    bool FReleased = false;
+    bool FWaiting = false;
+    bool FTimedOut = false;
+};
+
+// A window that reads names under /mem/ from a blocking file system and adds a warning
+// to every report, as a reader that finds a set without its end would.
+class TMemoryReadWindow : public TfrmMain {
+public:
+    TMemoryReadWindow(const QStringList& arguments, std::shared_ptr<TBlockingFileApi> api)
+        : TfrmMain(arguments), FApi(std::move(api))
+    {
+    }
+    ~TMemoryReadWindow() override
+    {
+        FApi->Release();
+        WaitForReads();
+    }
+    std::u16string Warning;
+
+protected:
+    TBackupFileReport ReadBackup(const std::u16string& path, const TReadOptions& options) override
+    {
+        TReadOptions mine = options;
+        if (path.starts_with(u"/mem/"))
+            mine.Api = FApi;
+        TBackupFileReport report = ReadBackupFile(path, mine);
+        if (!Warning.empty())
+            report.Warnings.push_back(Warning);
+        return report;
+    }
+
+private:
+    std::shared_ptr<TBlockingFileApi> FApi;
+};
+
+// Opens a file and waits until the window shows it.
+void OpenAndWait(TfrmMain& window, const QString& path)
+{
+    QSignalSpy finished(&window, &TfrmMain::ReadFinished);
+    window.OpenBackupFile(path);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.count(), 1);
+}
 
 // Standard error, caught in a file while the object lives.
 class TStderrCapture {
@@ -160,13 +269,25 @@ private slots:
     void placementIsWrittenOnCloseAndRestored();
     void restoredPlacement_data();
     void restoredPlacement();
+    void failedReadShowsTheErrorBoxAndRestoresTheWindow_data();
     void failedReadShowsTheErrorBoxAndRestoresTheWindow();
+    void readRunsOffTheWindowThreadAndCanBeCancelled_data();
+    void readRunsOffTheWindowThreadAndCanBeCancelled();
+    void secondOpenCancelsTheFirst();
+    void warningsFollowTheErrorLines();
+    void largeSetIsExpandedAndFitted();
+    void commandLine_data();
+    void commandLine();
+    void fileOnTheCommandLineIsOpenedAtStart();
+    void programRefusesAnUnknownOption();
     void bannersOpenTheirPages();
     void toolbarButtonsInOrderWithTheirHints();
     void droppedFileIsOpened();
 
 private:
-    std::unique_ptr<TfrmMain> MakeWindow(const QStringList& arguments = {}, bool failingRead = false);
+    enum class TReadKind { Real, Failing, OutOfMemory };
+    std::unique_ptr<TfrmMain> MakeWindow(const QStringList& arguments = {}, TReadKind read = TReadKind::Real);
+    void Answer(TfrmMain& window);
     void ShowAndWait(TfrmMain& window);
     void WriteSettings(const QByteArray& text);
     [[nodiscard]] std::string SettingsValue(const std::string& key) const;
@@ -227,16 +348,23 @@ void TfrmMainTest::cleanup()
     QCOMPARE(FErrorBoxes, QStringList());
 }
 
-std::unique_ptr<TfrmMain> TfrmMainTest::MakeWindow(const QStringList& arguments, bool failingRead)
+std::unique_ptr<TfrmMain> TfrmMainTest::MakeWindow(const QStringList& arguments, TReadKind read)
 {
     std::unique_ptr<TfrmMain> window =
-        failingRead ? std::make_unique<TFailingReadWindow>(arguments) : std::make_unique<TfrmMain>(arguments);
-    window->OpenFileDialog = [this](QWidget*) {
+        read == TReadKind::Real
+            ? std::make_unique<TfrmMain>(arguments)
+            : std::make_unique<TFailingReadWindow>(arguments, read == TReadKind::OutOfMemory);
+    Answer(*window);
+    return window;
+}
+
+void TfrmMainTest::Answer(TfrmMain& window)
+{
+    window.OpenFileDialog = [this](QWidget*) {
         ++FDialogCalls;
         return FDialogAnswer;
     };
-    window->ErrorBox = [this](QWidget*, const QString& message) { FErrorBoxes << message; };
-    return window;
+    window.ErrorBox = [this](QWidget*, const QString& message) { FErrorBoxes << message; };
 }
 
 void TfrmMainTest::ShowAndWait(TfrmMain& window)
@@ -298,9 +426,11 @@ void TfrmMainTest::startAsksForAFileAndACancelChangesNothing()
     QVERIFY(!window->timerMain->isActive());
 
     FDialogAnswer = FOneSet;
+    QSignalSpy finished(window.get(), &TfrmMain::ReadFinished);
     window->btnOpenFile->trigger();
     QCOMPARE(FDialogCalls, 2);
     QCOMPARE(window->windowTitle(), QStringLiteral("Tarnwick - ") + FOneSet);
+    QVERIFY(finished.wait(20000));
     QCOMPARE(TopLevelCount(window->grdBAK), 1);
 }
 
@@ -312,12 +442,12 @@ void TfrmMainTest::opensBackupFilesAndShowsTheirProblems()
     ShowAndWait(*window);
     QTRY_COMPARE(FDialogCalls, 1);
 
-    window->OpenBackupFile(FMissing);
+    OpenAndWait(*window, FMissing);
     QVERIFY(!window->mmErrors->isHidden());
     QVERIFY(!window->mmErrors->toPlainText().isEmpty());
     QCOMPARE(TopLevelCount(window->grdBAK), 0);
 
-    window->OpenBackupFile(FTwoSets);
+    OpenAndWait(*window, FTwoSets);
     QCOMPARE(window->windowTitle(), QStringLiteral("Tarnwick - ") + FTwoSets);
     QVERIFY(window->mmErrors->isHidden());
     QVERIFY(window->imgAd1->isHidden());
@@ -361,7 +491,7 @@ void TfrmMainTest::opensBackupFilesAndShowsTheirProblems()
     QVERIFY(grid->columnWidth(1) <= widestValue + 64 + 16);
 
     // A later file without a password keeps the second banner.
-    window->OpenBackupFile(FOneSet);
+    OpenAndWait(*window, FOneSet);
     QCOMPARE(TopLevelCount(grid), 1);
     QVERIFY(window->imgAd1->isHidden());
     QVERIFY(!window->imgAd2->isHidden());
@@ -394,7 +524,7 @@ void TfrmMainTest::copiesTheSelectedCell()
     auto window = MakeWindow();
     ShowAndWait(*window);
     QTRY_COMPARE(FDialogCalls, 1);
-    window->OpenBackupFile(FTwoSets);
+    OpenAndWait(*window, FTwoSets);
     QTreeView* grid = window->grdBAK;
     if (column >= 0) {
         const QModelIndex cell = grid->model()->index(0, column, grid->model()->index(0, 0));
@@ -409,40 +539,53 @@ void TfrmMainTest::debugSwitch_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("debug");
-    QTest::newRow("lower case") << QStringList{"-quorveldebugmode"} << true;
-    QTest::newRow("upper case") << QStringList{"-QUORVELDEBUGMODE"} << true;
-    QTest::newRow("mixed case") << QStringList{"-QuorvelDebugMode"} << true;
-    QTest::newRow("after a file name") << QStringList{"x.bak", "-quorveldebugmode"} << true;
-    QTest::newRow("two dashes") << QStringList{"--quorveldebugmode"} << false;
-    QTest::newRow("slash") << QStringList{"/quorveldebugmode"} << false;
-    QTest::newRow("no dash") << QStringList{"quorveldebugmode"} << false;
-    QTest::newRow("longer") << QStringList{"-quorveldebugmodes"} << false;
-    QTest::newRow("leading blank") << QStringList{" -quorveldebugmode"} << false;
-    QTest::newRow("no arguments") << QStringList{} << false;
+    // The file opened at start instead of asking for one; empty: the dialog.
+    QTest::addColumn<QString>("opened");
+    const QString fixed = QString::fromLatin1(TfrmMain::DebugTestFile);
+    auto named = [](const char* name) { return QFileInfo(QString::fromLatin1(name)).absoluteFilePath(); };
+    QTest::newRow("lower case") << QStringList{"-quorveldebugmode"} << true << fixed;
+    QTest::newRow("upper case") << QStringList{"-QUORVELDEBUGMODE"} << true << fixed;
+    QTest::newRow("mixed case") << QStringList{"-QuorvelDebugMode"} << true << fixed;
+    QTest::newRow("after a file name, which it reads instead")
+        << QStringList{"x.bak", "-quorveldebugmode"} << true << named("x.bak");
+    QTest::newRow("two dashes") << QStringList{"--quorveldebugmode"} << false << "";
+    QTest::newRow("slash, a file name") << QStringList{"/quorveldebugmode"} << false << "/quorveldebugmode";
+    QTest::newRow("no dash, a file name")
+        << QStringList{"quorveldebugmode"} << false << named("quorveldebugmode");
+    QTest::newRow("longer") << QStringList{"-quorveldebugmodes"} << false << "";
+    QTest::newRow("leading blank, a file name")
+        << QStringList{" -quorveldebugmode"} << false << named(" -quorveldebugmode");
+    QTest::newRow("no arguments") << QStringList{} << false << "";
 }
 
 void TfrmMainTest::debugSwitch()
 {
     QFETCH(QStringList, arguments);
     QFETCH(bool, debug);
+    QFETCH(QString, opened);
     auto window = MakeWindow(arguments);
     QCOMPARE(window->DebugMode, debug);
     QCOMPARE(window->pgcMain->tabBar()->isHidden(), !debug);
     QCOMPARE(window->pgcMain->currentWidget(), window->TabSheet1);
     ShowAndWait(*window);
-    if (debug) {
-        // The fixed test file instead of the dialog; it does not exist here, so the
-        // grid stays empty and the log page shows what the read did.
-        QTRY_COMPARE(window->pgcMain->currentWidget(), window->TabSheet2);
+    if (!opened.isEmpty()) {
+        // No dialog: the named or the fixed test file; it does not exist here, so the
+        // grid stays empty and in debug mode the log page shows what the read did.
+        QTRY_COMPARE(window->windowTitle(), QStringLiteral("Tarnwick - ") + opened);
         QCOMPARE(FDialogCalls, 0);
-        QCOMPARE(window->windowTitle(), QStringLiteral("Tarnwick - e:\\temp\\pubs.bak"));
+        QTRY_VERIFY(!window->Reading());
         QCOMPARE(TopLevelCount(window->grdBAK), 0);
+        QVERIFY(!window->mmErrors->isHidden());
+    } else {
+        QTRY_COMPARE(FDialogCalls, 1);
+    }
+    if (debug) {
+        QTRY_COMPARE(window->pgcMain->currentWidget(), window->TabSheet2);
         QVERIFY(!window->mmLog->toPlainText().isEmpty());
         QCOMPARE(window->pgcMain->tabText(1), QStringLiteral("TabSheet2"));
     } else {
-        QTRY_COMPARE(FDialogCalls, 1);
         QCOMPARE(window->pgcMain->currentWidget(), window->TabSheet1);
-        window->OpenBackupFile(FOneSet);
+        OpenAndWait(*window, FOneSet);
         QVERIFY(window->mmLog->toPlainText().isEmpty());
     }
 }
@@ -503,6 +646,16 @@ void TfrmMainTest::restoredPlacement_data()
         << QRect(30, 30, 670, 490);
     QTest::newRow("no smaller than the minimum size")
         << QByteArray("[frmMain]\nNormPos=10,10,110,110\n") << QRect(10, 10, 640, 480);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QTest::newRow("the largest size a file can hold")
+        << ("[frmMain]\nNormPos" + suffix.toLatin1() + "=0,0,2147483647,2147483647\n") << screen;
+    QTest::newRow("from the smallest left to the largest bottom")
+        << QByteArray("[frmMain]\nNormPos=-2147483648,10,300,2147483647\n")
+        << QRect(screen.left(), screen.top(), screen.width(), screen.height());
+    QTest::newRow("reaching out of the screen on the right")
+        << ("[frmMain]\nNormPos=" + QByteArray::number(screen.right() - 99) + ",20," +
+            QByteArray::number(screen.right() + 601) + ",520\n")
+        << QRect(screen.left() + screen.width() - 700, 20, 700, 500);
     QTest::newRow("on no screen") << QByteArray("[frmMain]\nNormPos=5000,5000,5700,5500\n") << QRect();
     QTest::newRow("malformed") << QByteArray("[frmMain]\nNormPos=1,2,3\n") << QRect();
     QTest::newRow("empty rectangle") << QByteArray("[frmMain]\nNormPos=50,50,50,400\n") << QRect();
@@ -523,14 +676,26 @@ void TfrmMainTest::restoredPlacement()
     }
 }
 
+void TfrmMainTest::failedReadShowsTheErrorBoxAndRestoresTheWindow_data()
+{
+    QTest::addColumn<bool>("outOfMemory");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a fault") << false << "Disk gone.";
+    QTest::newRow("out of memory") << true << QString::fromLatin1(OutOfMemoryText);
+}
+
 void TfrmMainTest::failedReadShowsTheErrorBoxAndRestoresTheWindow()
 {
-    auto window = MakeWindow({}, true);
+    QFETCH(bool, outOfMemory);
+    QFETCH(QString, message);
+    auto window = MakeWindow({}, outOfMemory ? TReadKind::OutOfMemory : TReadKind::Failing);
     ShowAndWait(*window);
     QTRY_COMPARE(FDialogCalls, 1);
     FDialogAnswer = FOneSet;
+    QSignalSpy finished(window.get(), &TfrmMain::ReadFinished);
     window->btnOpenFile->trigger();
-    QCOMPARE(FErrorBoxes, QStringList{QStringLiteral("Disk gone.")});
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(FErrorBoxes, QStringList{message});
     FErrorBoxes.clear();
     QCOMPARE(window->windowTitle(), QStringLiteral("Tarnwick - ") + FOneSet);
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
@@ -605,9 +770,287 @@ void TfrmMainTest::droppedFileIsOpened()
     QCoreApplication::sendEvent(window.get(), &enter);
     QVERIFY(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &file, Qt::LeftButton, Qt::NoModifier);
+    QSignalSpy finished(window.get(), &TfrmMain::ReadFinished);
     QCoreApplication::sendEvent(window.get(), &drop);
     QCOMPARE(window->windowTitle(), QStringLiteral("Tarnwick - ") + FTwoSets);
+    QVERIFY(finished.wait(20000));
     QCOMPARE(TopLevelCount(window->grdBAK), 2);
+}
+
+// Set one, a data stream of 3 MiB that the walk crosses by seeking, then set two: the
+// walk must read again after the stream.
+std::vector<uint8_t> SetsAroundALargeStream()
+{
+    TFixtureBuilder b;
+    b.MediaHeader();
+    b.BackupSet(TBackupSetSpec{});
+    TBackupSetSpec second;
+    second.Sset.Name = {u"After the stream"};
+    second.DataLength = 3 * 1024 * 1024;
+    b.BackupSet(second);
+    return b.Data;
+}
+
+void TfrmMainTest::readRunsOffTheWindowThreadAndCanBeCancelled_data()
+{
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Cancel button") << false;
+    QTest::newRow("Esc") << true;
+}
+
+void TfrmMainTest::readRunsOffTheWindowThreadAndCanBeCancelled()
+{
+    QFETCH(bool, escape);
+    const std::vector<uint8_t> bytes = SetsAroundALargeStream();
+    // Where a walk stops that is cancelled while its read after the first piece waits.
+    int64_t expectedAt = 0;
+    {
+        auto api = std::make_shared<TBlockingFileApi>();
+        api->Add("/mem/x.bak", bytes);
+        api->Release();
+        TReadOptions options;
+        options.Api = api;
+        options.OnProgress = [&](int64_t, int64_t) { return !api->ReadPastFirst(); };
+        const TBackupFileReport report = ReadBackupFile(u"/mem/x.bak", options);
+        QVERIFY(report.Cancelled);
+        QCOMPARE(report.Sets.size(), size_t(1));
+        expectedAt = report.CancelledAt;
+        QVERIFY(expectedAt > 0 && expectedAt < static_cast<int64_t>(bytes.size()));
+    }
+
+    auto api = std::make_shared<TBlockingFileApi>();
+    api->Add("/mem/x.bak", bytes);
+    TMemoryReadWindow window({}, api);
+    Answer(window);
+    ShowAndWait(window);
+    QTRY_COMPARE(FDialogCalls, 1);
+    QSignalSpy finished(&window, &TfrmMain::ReadFinished);
+    window.OpenBackupFile(QStringLiteral("/mem/x.bak"));
+    QTRY_VERIFY(api->Waiting());
+
+    // The window answers and paints while the read waits.
+    QVERIFY(window.Reading());
+    QVERIFY(QGuiApplication::overrideCursor() != nullptr);
+    QVERIFY(window.pbRead->isVisible());
+    QVERIFY(window.btnCancelRead->isVisible());
+    QTRY_VERIFY(window.pbRead->text().contains(QStringLiteral(" of ")));
+    int paints = 0;
+    struct TPaintCounter : QObject {
+        int& Count;
+        explicit TPaintCounter(int& count) : Count(count) {}
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            Count += event->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter(paints);
+    window.pbRead->installEventFilter(&counter);
+    window.pbRead->update();
+    QTRY_VERIFY(paints > 0);
+    window.pbRead->removeEventFilter(&counter);
+    QVERIFY(finished.isEmpty());
+
+    if (escape)
+        QTest::keyClick(&window, Qt::Key_Escape);
+    else
+        QTest::mouseClick(window.btnCancelRead, Qt::LeftButton);
+    api->Release();
+    QVERIFY(finished.wait(20000));
+    QVERIFY(!api->TimedOut());
+    QVERIFY(!window.Reading());
+    QCOMPARE(TopLevelCount(window.grdBAK), 1);
+    QVERIFY(!window.mmErrors->isHidden());
+    const QStringList memo = window.mmErrors->toPlainText().split(QLatin1Char('\n'));
+    QCOMPARE(memo.size(), 1);
+    QVERIFY2(memo.first().contains(QStringLiteral("cancelled at byte %1;").arg(expectedAt)),
+             qPrintable(memo.first()));
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    QVERIFY(!window.pbRead->isVisible());
+    QVERIFY(window.grdBAK->updatesEnabled());
+}
+
+void TfrmMainTest::secondOpenCancelsTheFirst()
+{
+    auto api = std::make_shared<TBlockingFileApi>();
+    api->Add("/mem/x.bak", SetsAroundALargeStream());
+    TMemoryReadWindow window({}, api);
+    Answer(window);
+    ShowAndWait(window);
+    QTRY_COMPARE(FDialogCalls, 1);
+    QSignalSpy finished(&window, &TfrmMain::ReadFinished);
+    window.OpenBackupFile(QStringLiteral("/mem/x.bak"));
+    QTRY_VERIFY(api->Waiting());
+    window.OpenBackupFile(FTwoSets);
+    QVERIFY(finished.wait(20000));
+    // The second file is shown although the first read still waits; it ends once
+    // released, and its result is dropped.
+    QVERIFY(api->Waiting());
+    QCOMPARE(window.windowTitle(), QStringLiteral("Tarnwick - ") + FTwoSets);
+    QCOMPARE(TopLevelCount(window.grdBAK), 2);
+    QVERIFY(window.mmErrors->isHidden());
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    api->Release();
+    QTest::qWait(200);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(TopLevelCount(window.grdBAK), 2);
+    QVERIFY(!api->TimedOut());
+}
+
+void TfrmMainTest::warningsFollowTheErrorLines()
+{
+    // A file whose only problem is a warning shows the memo; errors come first.
+    auto api = std::make_shared<TBlockingFileApi>();
+    api->Release();
+    TMemoryReadWindow window({}, api);
+    Answer(window);
+    ShowAndWait(window);
+    QTRY_COMPARE(FDialogCalls, 1);
+    window.Warning = u"The file ends inside backup set 1: it has no end-of-set block.";
+    OpenAndWait(window, FOneSet);
+    QVERIFY(!window.mmErrors->isHidden());
+    QCOMPARE(window.mmErrors->toPlainText(), QString::fromStdU16String(window.Warning));
+
+    OpenAndWait(window, FMissing);
+    const QStringList memo = window.mmErrors->toPlainText().split(QLatin1Char('\n'));
+    const TBackupFileReport report = ReadBackupFile(FMissing.toStdU16String());
+    QVERIFY(!report.ErrorLines.empty());
+    QCOMPARE(memo.size(), static_cast<qsizetype>(report.ErrorLines.size() + 1));
+    QCOMPARE(memo.last(), QString::fromStdU16String(window.Warning));
+    QCOMPARE(memo.first(), QString::fromStdU16String(report.ErrorLines.front()));
+
+    window.Warning.clear();
+    OpenAndWait(window, FOneSet);
+    QVERIFY(window.mmErrors->isHidden());
+}
+
+void TfrmMainTest::largeSetIsExpandedAndFitted()
+{
+    // Enough files that a fit measuring only some rows or an expansion of only the first
+    // levels shows: the widest value sits in the last file, the deepest rows are open.
+    TFixtureBuilder b;
+    b.MediaHeader();
+    TBackupSetSpec spec;
+    spec.Files.clear();
+    for (int32_t id = 1; id <= 300; ++id) {
+        TSfinSpec file;
+        file.FileID = id;
+        file.LogicalName = u"data_" + QString::number(id).toStdU16String();
+        if (id == 300)
+            file.PhysicalName = u"D:\\A much longer folder name than any other\\of the data files.ndf";
+        spec.Files.push_back(file);
+    }
+    b.BackupSet(spec);
+    const QString path = QString::fromStdString(FFixtures->Path("300-files.bak"));
+    b.WriteTo(path.toStdString());
+
+    auto window = MakeWindow();
+    QAbstractItemModelTester tester(window->grdBAK->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    ShowAndWait(*window);
+    QTRY_COMPARE(FDialogCalls, 1);
+    OpenAndWait(*window, path);
+    TBackupTreeView* grid = window->grdBAK;
+    const TBackupFileReport report = ReadBackupFile(path.toStdU16String());
+    const std::vector<TBackupTreeRow> rows = RowsForBackupSets(report.Sets);
+    QVERIFY(GridRows(grid) == rows);
+
+    // Every row with children is open, and each column as wide as the view would fit it
+    // to its widest cell, plus 64 pixels.
+    int widest[2] = {0, 0};
+    std::vector<QModelIndex> pending{QModelIndex()};
+    int open = 0;
+    while (!pending.empty()) {
+        const QModelIndex parent = pending.back();
+        pending.pop_back();
+        for (int row = 0; row < grid->model()->rowCount(parent); ++row) {
+            const QModelIndex index = grid->model()->index(row, 0, parent);
+            if (grid->model()->hasChildren(index)) {
+                QVERIFY(grid->isExpanded(index));
+                ++open;
+                pending.push_back(index);
+            }
+            int level = 0;
+            for (QModelIndex up = index.parent(); up.isValid(); up = up.parent())
+                ++level;
+            widest[0] = std::max(widest[0], grid->CellWidthHint(index.data().toString()) +
+                                                grid->indentation() * (level + 1));
+            widest[1] = std::max(widest[1], grid->CellWidthHint(index.siblingAtColumn(1).data().toString()));
+        }
+    }
+    QCOMPARE(open, 1 + 1 + 300);
+    QCOMPARE(grid->columnWidth(0), widest[0] + 64);
+    QCOMPARE(grid->columnWidth(1), widest[1] + 64);
+    QVERIFY(widest[1] == grid->CellWidthHint(QString::fromStdU16String(spec.Files.back().PhysicalName)));
+
+    // The last row is reachable by scrolling: the view laid every row out.
+    grid->scrollToBottom();
+    const QModelIndex last = grid->model()->index(
+        17, 1, grid->model()->index(299, 0, grid->model()->index(46, 0, grid->model()->index(0, 0))));
+    QCOMPARE(last.data().toString(), QStringLiteral("true"));
+    QTRY_VERIFY(grid->viewport()->rect().intersects(grid->visualRect(last)));
+}
+
+void TfrmMainTest::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("debug");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("unknownOption");
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("nothing") << QStringList{} << false << "" << false << QStringList{};
+    QTest::newRow("a file") << QStringList{"x.bak"} << false << "x.bak" << false << QStringList{};
+    QTest::newRow("debug switch and a file")
+        << QStringList{"-QuorvelDebugMode", "x.bak"} << true << "x.bak" << false << QStringList{};
+    QTest::newRow("several files") << QStringList{"a.bak", "b.bak", "c.bak"} << false << "a.bak" << false
+                                   << QStringList{"tarnwick: 3 files named; only the first is shown: a.bak"};
+    QTest::newRow("an unknown option")
+        << QStringList{"x.bak", "--help"} << false << "" << true
+        << QStringList{"tarnwick: unknown option: --help", "Usage: tarnwick [FILE]"};
+    QTest::newRow("the switch with two dashes")
+        << QStringList{"--quorveldebugmode"} << false << "" << true
+        << QStringList{"tarnwick: unknown option: --quorveldebugmode", "Usage: tarnwick [FILE]"};
+    QTest::newRow("a name that only contains a dash")
+        << QStringList{"my-backup.bak"} << false << "my-backup.bak" << false << QStringList{};
+}
+
+void TfrmMainTest::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, debug);
+    QFETCH(QString, file);
+    QFETCH(bool, unknownOption);
+    QFETCH(QStringList, messages);
+    const TCommandLine parsed = ParseCommandLine(arguments);
+    QCOMPARE(parsed.DebugMode, debug);
+    QCOMPARE(parsed.File, file);
+    QCOMPARE(parsed.UnknownOption, unknownOption);
+    QCOMPARE(parsed.Messages, messages);
+}
+
+void TfrmMainTest::fileOnTheCommandLineIsOpenedAtStart()
+{
+    const QString relative = QDir::current().relativeFilePath(FTwoSets);
+    auto window = MakeWindow({relative, FOneSet});
+    QSignalSpy finished(window.get(), &TfrmMain::ReadFinished);
+    ShowAndWait(*window);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(FDialogCalls, 0);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Tarnwick - ") + QFileInfo(FTwoSets).absoluteFilePath());
+    QCOMPARE(TopLevelCount(window->grdBAK), 2);
+}
+
+void TfrmMainTest::programRefusesAnUnknownOption()
+{
+    // Before any window: the program ends at once with status 2 and says why.
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(TARNWICK_PROGRAM), {FOneSet, QStringLiteral("--bogus")});
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 2);
+    QVERIFY(program.readAllStandardError().contains("tarnwick: unknown option: --bogus"));
 }
 
 QTEST_MAIN(TfrmMainTest)
