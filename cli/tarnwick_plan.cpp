@@ -113,7 +113,7 @@ int main(int argc, char** argv)
     // Progress only for a person watching: a redirected standard error gets none.
     const bool showProgress = isatty(STDERR_FILENO) == 1;
     auto lastShown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-    auto onProgress = [&](size_t done, size_t total) {
+    auto onProgress = [&](const TPlanFile&, size_t done, size_t total) {
         const auto now = std::chrono::steady_clock::now();
         if (done == total || now - lastShown >= std::chrono::milliseconds(100)) {
             lastShown = now;
@@ -121,8 +121,8 @@ int main(int argc, char** argv)
         }
         return true;
     };
-    const std::vector<TPlanFile> files = ReadPlanFiles(
-        found.Files, jobs, showProgress ? std::function<bool(size_t, size_t)>(onProgress) : nullptr);
+    const std::vector<TPlanFile> files =
+        ReadPlanFiles(found.Files, jobs, showProgress ? TPlanReadCallback(onProgress) : nullptr);
     if (showProgress && !files.empty())
         std::cerr << "\r\033[K" << std::flush;
 

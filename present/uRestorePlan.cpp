@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <tuple>
 
 namespace {
@@ -393,7 +394,12 @@ void TDatabasePlanner::ExplainShortfall(const TCandidate& chosen)
                                  TimeOrUnknown(last.BackupEndDate) + " and " +
                                  TimeOrUnknown(later.Header().BackupStartDate) +
                                  " are missing, so the later log backups, from " + SetText(later) +
-                                 " on, cannot be applied. " + reachable);
+                                 " on, cannot be applied. " + reachable +
+                                 // A log chain that only begins after the data backups is
+                                 // the usual sign of a log backup job started late.
+                                 (chosen.Steps.size() == chosen.DataSteps
+                                      ? " No log backup found continues from the data backups."
+                                      : ""));
             return;
         }
     }
@@ -487,9 +493,12 @@ void TDatabasePlanner::ListUnused(const TCandidate* chosen)
     std::stable_sort(ordered.begin(), ordered.end(), [](const TSetGroup* a, const TSetGroup* b) {
         return Less(a->Header().LastLSN, b->Header().LastLSN);
     });
+    // A plan from an old full over a year of log backups has tens of thousands of steps.
+    std::set<const TSetGroup*> steps;
+    if (chosen)
+        steps.insert(chosen->Steps.begin(), chosen->Steps.end());
     for (const TSetGroup* g : ordered) {
-        const bool used =
-            chosen && std::find(chosen->Steps.begin(), chosen->Steps.end(), g) != chosen->Steps.end();
+        const bool used = steps.contains(g);
         if (!used) {
             const std::string reason = UnusedReason(*g, chosen);
             for (const auto& [sequence, stripe] : g->Stripes)

@@ -41,7 +41,7 @@ TPlanInputs FindPlanInputs(const std::vector<std::string>& inputs)
 }
 
 std::vector<TPlanFile> ReadPlanFiles(const std::vector<std::string>& files, unsigned threads,
-                                     const std::function<bool(size_t, size_t)>& onProgress)
+                                     const TPlanReadCallback& onRead)
 {
     std::vector<TPlanFile> read(files.size());
     std::atomic<size_t> next{0};
@@ -58,7 +58,7 @@ std::vector<TPlanFile> ReadPlanFiles(const std::vector<std::string>& files, unsi
             read[i].Report = ReadBackupFile(Utf8ToUtf16(files[i]));
             const std::lock_guard lock(progress);
             ++done;
-            if (onProgress && !onProgress(done, files.size()))
+            if (onRead && !onRead(read[i], done, files.size()))
                 stop = true;
         }
     };

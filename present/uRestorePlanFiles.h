@@ -20,9 +20,10 @@ struct TPlanInputs {
 
 [[nodiscard]] TPlanInputs FindPlanInputs(const std::vector<std::string>& inputs);
 
-// Reads every file with `threads` readers (at least one). onProgress(done, total) is
-// called after each file, one call at a time; answering false stops the reading, and the
-// files not read yet get a report with Cancelled set.
-[[nodiscard]] std::vector<TPlanFile>
-ReadPlanFiles(const std::vector<std::string>& files, unsigned threads,
-              const std::function<bool(size_t done, size_t total)>& onProgress = {});
+// Reads every file with `threads` readers (at least one). onRead(file, done, total) is
+// called with each file as soon as it is read, one call at a time, so that a window can
+// show its sets while the rest are still being read; answering false stops the reading,
+// and the files not read yet get a report with Cancelled set.
+using TPlanReadCallback = std::function<bool(const TPlanFile& file, size_t done, size_t total)>;
+[[nodiscard]] std::vector<TPlanFile> ReadPlanFiles(const std::vector<std::string>& files, unsigned threads,
+                                                   const TPlanReadCallback& onRead = {});

@@ -4,6 +4,7 @@
 #include "uFixtureBuilder.h"
 #include "uMemoryFile.h"
 #include "uRestorePlan.h"
+#include "uRestorePlanFiles.h"
 #include "uRestorePlanText.h"
 #include "uTextConvert.h"
 
@@ -507,6 +508,45 @@ TEST(RestorePlan, ParsesOnlyWholeIsoTimes)
         if (parsed) {
             EXPECT_EQ(PlanTimeText(*parsed), "2021-03-04T02:30:00") << c.Text;
         }
+    }
+}
+
+// Several readers at once: the reports still come back in the order of the files, and a
+// callback that answers false stops the reading.
+TEST(ReadPlanFiles, KeepsTheOrderOfTheFilesAndStopsWhenAsked)
+{
+    TTempDir dir;
+    std::vector<std::string> paths;
+    for (uint32_t i = 1; i <= 6; ++i) {
+        TFixtureBuilder b;
+        b.BackupFile({PlanSet(Log(i, 100 * i, 100 * i + 100, 60 + static_cast<int>(i)))});
+        paths.push_back(dir.Path("log" + std::to_string(i) + ".trn"));
+        b.WriteTo(paths.back());
+    }
+    size_t calls = 0;
+    const std::vector<TPlanFile> all =
+        ReadPlanFiles(paths, 3, [&](const TPlanFile& file, size_t done, size_t total) {
+            ++calls;
+            EXPECT_TRUE(file.Report.Opened) << file.Path;
+            EXPECT_EQ(done, calls);
+            EXPECT_EQ(total, paths.size());
+            return true;
+        });
+    EXPECT_EQ(calls, paths.size());
+    ASSERT_EQ(all.size(), paths.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        EXPECT_EQ(all[i].Path, paths[i]);
+        ASSERT_EQ(all[i].Report.Sets.size(), 1u) << paths[i];
+        EXPECT_EQ(ToString(all[i].Report.Sets[0].Header.FirstLSN), std::to_string(100 * (i + 1)));
+    }
+
+    const std::vector<TPlanFile> stopped =
+        ReadPlanFiles(paths, 1, [](const TPlanFile&, size_t done, size_t) { return done < 2; });
+    ASSERT_EQ(stopped.size(), paths.size());
+    for (size_t i = 0; i < stopped.size(); ++i) {
+        EXPECT_EQ(stopped[i].Path, paths[i]);
+        EXPECT_EQ(stopped[i].Report.Opened, i < 2) << i;
+        EXPECT_EQ(stopped[i].Report.Cancelled, i >= 2) << i;
     }
 }
 
