@@ -127,6 +127,16 @@ void Multiply(TBigInteger& a, const TBigInteger& b)
     SetDigits(a.Digits, std::move(product));
 }
 
+int Compare(const TBigInteger& a, const TBigInteger& b)
+{
+    const bool aNegative = a.Negative && !a.Digits.empty();
+    const bool bNegative = b.Negative && !b.Digits.empty();
+    if (aNegative != bNegative)
+        return aNegative ? -1 : 1;
+    const int magnitudes = CompareMagnitudes(a.Digits, b.Digits);
+    return aNegative ? -magnitudes : magnitudes;
+}
+
 std::string ToString(const TBigInteger& value)
 {
     if (value.Digits.empty())

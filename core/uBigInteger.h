@@ -31,5 +31,8 @@ struct TBigInteger {
 void Add(TBigInteger& a, const TBigInteger& b);
 // a := a * b for a non-negative b; the result keeps the sign of a.
 void Multiply(TBigInteger& a, const TBigInteger& b);
+// -1, 0 or 1 as a is below, equal to or above b, with signs; a zero is a zero whatever
+// its sign flag says. Restore planning orders backups by LSN, never by their dates.
+[[nodiscard]] int Compare(const TBigInteger& a, const TBigInteger& b);
 // Plain decimal text: no leading zeros, no grouping, "-" only for values below zero.
 [[nodiscard]] std::string ToString(const TBigInteger& value);

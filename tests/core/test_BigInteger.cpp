@@ -29,6 +29,30 @@ TEST(BigInteger, AddToZeroKeepsNoDigits)
     EXPECT_EQ(ToString(a), "0");
 }
 
+struct TCompareCase {
+    const char* Name;
+    TBigInteger A, B;
+    int Expected;
+};
+
+TEST(BigInteger, CompareOrdersBySignThenMagnitude)
+{
+    const TCompareCase cases[] = {
+        {"equal", FromInt64(37000000041600001), FromInt64(37000000041600001), 0},
+        {"zero with sign flag", TBigInteger{true, {}}, TBigInteger{}, 0},
+        {"longer magnitude", TBigInteger{false, {0, 1}}, FromInt32(65535), 1},
+        {"high digit decides", FromMagnitude(false, 1, 0), FromMagnitude(false, 0, UINT64_MAX), 1},
+        {"low digit decides", FromInt64(0x10002), FromInt64(0x10001), 1},
+        {"negative below zero", FromInt32(-1), TBigInteger{}, -1},
+        {"larger negative magnitude is lower", FromInt32(-70000), FromInt32(-2), -1},
+        {"negative below positive", FromInt32(-5), FromInt32(3), -1},
+    };
+    for (const TCompareCase& c : cases) {
+        EXPECT_EQ(Compare(c.A, c.B), c.Expected) << c.Name;
+        EXPECT_EQ(Compare(c.B, c.A), -c.Expected) << c.Name << " (swapped)";
+    }
+}
+
 // Add and Multiply against 128-bit arithmetic over random operands of every size an
 // LSN uses, signs mixed.
 TEST(BigInteger, ArithmeticMatchesWideIntegers)

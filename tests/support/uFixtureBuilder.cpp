@@ -103,6 +103,63 @@ TSfinSpec LogFileSpec()
     return log;
 }
 
+TStoredLSN StoredLSN(uint64_t value)
+{
+    return {static_cast<int32_t>(value / 1000000000000000ULL),
+            static_cast<int32_t>(static_cast<uint32_t>(value / 100000 % 10000000000ULL)),
+            static_cast<uint16_t>(value % 100000)};
+}
+
+TGUID NumberedGuid(uint8_t tag, uint32_t number)
+{
+    TGUID guid{tag, 0x5A, 0x5A, 0x5A, 0, 0, 0, 0, 0x80, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
+    for (int i = 0; i < 4; ++i)
+        guid[4 + i] = static_cast<uint8_t>(number >> (8 * i));
+    return guid;
+}
+
+TBackupSetSpec PlanSet(const TPlanSetSpec& p)
+{
+    TBackupSetSpec set;
+    set.Sset.DataSetNumber = p.Position;
+    set.Sset.BackupSetGUID = p.BackupSetGUID;
+    set.Sset.Password = TMTFText{p.Password};
+    set.Sset.WriteDate = p.Start;
+    set.Sset.VersionMajor = p.VersionMajor;
+    set.Sset.Name = TMTFText{p.DatabaseName + u" backup"};
+    set.Eset.WriteDate = p.End;
+    TScinSpec& scin = set.Scin;
+    scin.TypeLetter = p.Type;
+    scin.FirstLSN = StoredLSN(p.FirstLSN);
+    scin.LastLSN = StoredLSN(p.LastLSN);
+    scin.CheckpointLSN = StoredLSN(p.CheckpointLSN);
+    scin.DatabaseBackupLSN = StoredLSN(p.DatabaseBackupLSN);
+    scin.DifferentialBaseGUID = p.DifferentialBaseGUID;
+    scin.DifferentialBaseLSN = StoredLSN(p.Type == 'I' ? p.DatabaseBackupLSN : 0);
+    scin.BindingID = p.BindingID;
+    scin.RecoveryForkID = p.RecoveryForkID;
+    scin.DatabaseName = p.DatabaseName;
+    scin.ServerName = p.ServerName;
+    scin.RecoveryModelCode = static_cast<uint8_t>(p.RecoveryModelCode | (p.Type == 'L' ? 1 : 0));
+    scin.Major = p.VersionMajor;
+    scin.EndDate = p.End;
+    scin.Flags = 0x10 | (p.BulkLogged ? 0x1 : 0) | (p.Damaged ? 0x20 : 0) |
+                 (p.IncompleteMetadata ? 0x80 : 0) | (p.CopyOnly ? 0x400 : 0);
+    set.Files = p.Files;
+    // The planner reads headers only: a token data stream keeps thousands of files small.
+    set.DataLength = 64;
+    return set;
+}
+
+TRaidSpec Stripe(int32_t count, int32_t sequence, const TGUID& family)
+{
+    TRaidSpec raid;
+    raid.FamilyGUID = family;
+    raid.FamilyCount = 0x00010000 | count;
+    raid.FamilySequence = sequence;
+    return raid;
+}
+
 TDateTime ExpectedDate(const TMTFDateParts& d)
 {
     if (d.Year == 0 || d.Day == 0)
@@ -356,6 +413,13 @@ void TFixtureBuilder::BackupSet(const TBackupSetSpec& spec)
     Stream("OTCP", 40);
     Stream("TSMP", 16);
     Stream("SPAD", 30);
+}
+
+void TFixtureBuilder::BackupFile(const std::vector<TBackupSetSpec>& sets, const TRaidSpec& raid)
+{
+    MediaHeader({}, raid);
+    for (const TBackupSetSpec& set : sets)
+        BackupSet(set);
 }
 
 void TFixtureBuilder::WriteTo(const std::string& path) const

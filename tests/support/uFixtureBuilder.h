@@ -137,6 +137,38 @@ struct TBackupSetSpec {
     TEsetSpec Eset;
 };
 
+// An LSN given as one number A * 10^15 + B * 10^5 + C, the way scenarios state them
+// (B must stay below 2^32).
+[[nodiscard]] TStoredLSN StoredLSN(uint64_t value);
+
+// A GUID told apart from others by its tag byte and a number, for scenarios that need
+// many distinct set, binding or fork GUIDs.
+[[nodiscard]] TGUID NumberedGuid(uint8_t tag, uint32_t number);
+
+// The header values that decide how a set fits a restore sequence, in the terms a
+// restore scenario is written in; PlanSet turns them into the blocks of one set.
+struct TPlanSetSpec {
+    char Type = 'D';  // 'D' full, 'I' differential, 'L' log, 'F' file or filegroup
+    uint64_t FirstLSN = 0, LastLSN = 0, CheckpointLSN = 0, DatabaseBackupLSN = 0;
+    TGUID BackupSetGUID{}, DifferentialBaseGUID{};
+    TGUID BindingID = TScinSpec{}.BindingID;
+    TGUID RecoveryForkID = TScinSpec{}.RecoveryForkID;
+    std::u16string DatabaseName = u"Sales";
+    std::u16string ServerName = u"SQLHOST01\\PROD";
+    uint16_t Position = 1;  // DataSetNumber: the set's place in its media
+    bool CopyOnly = false, Damaged = false, IncompleteMetadata = false, BulkLogged = false;
+    std::u16string Password;        // a set with a password is marked as protected
+    uint8_t RecoveryModelCode = 0;  // as stored: 0 FULL, 4 BULK-LOGGED, 8 SIMPLE
+    uint8_t VersionMajor = 15;
+    TMTFDateParts Start{2021, 3, 4, 10, 0, 0}, End{2021, 3, 4, 10, 0, 0};
+    std::vector<TSfinSpec> Files{TSfinSpec{}, LogFileSpec()};
+};
+[[nodiscard]] TBackupSetSpec PlanSet(const TPlanSetSpec& spec);
+
+// The RAID block of member `sequence` of a media family of `count` files, stored the
+// way real files store the count.
+[[nodiscard]] TRaidSpec Stripe(int32_t count, int32_t sequence, const TGUID& family = TRaidSpec{}.FamilyGUID);
+
 class TFixtureBuilder {
 public:
     std::vector<uint8_t> Data;
@@ -191,6 +223,8 @@ public:
     // TAPE, RAID, SPAD: the start of a real backup file.
     void MediaHeader(const TTapeSpec& tape = {}, const TRaidSpec& raid = {});
     void BackupSet(const TBackupSetSpec& spec = {});
+    // A whole backup file: the media header, then the sets appended in order.
+    void BackupFile(const std::vector<TBackupSetSpec>& sets, const TRaidSpec& raid = {});
 
     void WriteTo(const std::string& path) const;
 
