@@ -78,6 +78,11 @@ TRestorePage::TRestorePage(QWidget* parent)
     lvSteps->header()->setStretchLastSection(true);
     lvSteps->setAlternatingRowColors(true);
 
+    // A finding's message names files and times: it is read whole, not scrolled to.
+    lvFindings->setWordWrap(true);
+    lvFindings->setResizeMode(QListView::Adjust);
+    lvFindings->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
     mmScript->setReadOnly(true);
     mmScript->setLineWrapMode(QPlainTextEdit::NoWrap);
     mmScript->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
