@@ -1,7 +1,10 @@
 #include "ufrmMain.h"
 
 #include "uBackupTree.h"
+#include "uCatalogPage.h"
 #include "uCommonUtils.h"
+#include "uFileKind.h"
+#include "uRestorePlanFiles.h"
 #include "uShellOpen.h"
 #include "u_MTFReader.h"
 
@@ -27,7 +30,9 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyleOption>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTextEdit>
 #include <QThread>
 #include <QTimer>
@@ -41,6 +46,7 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <mutex>
 #include <new>
 #include <unordered_map>
 #include <vector>
@@ -366,15 +372,12 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         }
     }
     if (result.UnknownOption) {
-        result.Messages << QStringLiteral("Usage: tarnwick [FILE]");
+        result.Messages << QStringLiteral("Usage: tarnwick [FILE|FOLDER]...");
         return result;
     }
     if (!files.isEmpty())
         result.File = files.constFirst();
-    if (files.size() > 1)
-        result.Messages << QStringLiteral("tarnwick: %1 files named; only the first is shown: %2")
-                               .arg(files.size())
-                               .arg(files.constFirst());
+    result.Files = files;
     return result;
 }
 
@@ -386,6 +389,41 @@ struct TfrmMain::TReadJob {
     TBackupFileReport Report;
     std::exception_ptr Failure;
 };
+
+struct TfrmMain::TFolderJob {
+    std::vector<std::string> Inputs;
+    std::atomic<bool> Cancel{false};
+    std::atomic<size_t> Done{0};
+    std::atomic<size_t> Total{0};
+    std::mutex Mutex;
+    // Files read that the window has not taken yet; it takes them in batches, so that
+    // a folder of thousands of small files does not cost an event per file.
+    std::vector<TPlanFile> Ready;
+    std::vector<TPlanSkipped> Problems;
+    std::exception_ptr Failure;
+};
+
+namespace {
+
+// The lines of the error memo for one file: the reader's errors, what the file is when
+// it is no backup, the warnings, and where a cancelled read stopped.
+std::vector<std::u16string> MemoLines(const TBackupFileReport& report, const std::u16string& explanation)
+{
+    std::vector<std::u16string> memo = report.ErrorLines;
+    if (!explanation.empty())
+        memo.push_back(explanation);
+    memo.insert(memo.end(), report.Warnings.begin(), report.Warnings.end());
+    if (report.Cancelled)
+        memo.push_back(CancelledLine(report.CancelledAt).toStdU16String());
+    return memo;
+}
+
+std::u16string Utf16Path(const std::string& path)
+{
+    return QString::fromStdString(path).toStdU16String();
+}
+
+}  // namespace
 
 TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(parent)
 {
@@ -415,17 +453,20 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(
         action->setToolTip(QString::fromLatin1(hint));
         return action;
     };
-    btnOpenFile = makeAction("btnOpenFile", ":/images/open.png", "Open backup file");
+    btnOpenFile = makeAction("btnOpenFile", ":/images/open.png", "Open backup files");
+    btnOpenFolder = makeAction("btnOpenFolder", ":/images/open.png", "Open folder");
     ToolButton1 = makeAction("ToolButton1", ":/images/updates.png", "Check for updates");
     btnAbout = makeAction("btnAbout", ":/images/about.png", "About");
     btnClose = makeAction("btnClose", ":/images/close.png", "Close");
     AddToolButton(ToolBar1, btnOpenFile);
+    AddToolButton(ToolBar1, btnOpenFolder);
     AddToolSeparator(ToolBar1);
     AddToolButton(ToolBar1, ToolButton1);
     AddToolButton(ToolBar1, btnAbout);
     AddToolSeparator(ToolBar1);
     AddToolButton(ToolBar1, btnClose);
     connect(btnOpenFile, &QAction::triggered, this, [this] { Guarded([this] { btnOpenFileClick(); }); });
+    connect(btnOpenFolder, &QAction::triggered, this, [this] { Guarded([this] { btnOpenFolderClick(); }); });
     connect(ToolButton1, &QAction::triggered, this, [this] { Guarded([this] { ToolButton1Click(); }); });
     connect(btnAbout, &QAction::triggered, this, [this] { Guarded([this] { btnAboutClick(); }); });
     connect(btnClose, &QAction::triggered, this, [this] { Guarded([this] { btnCloseClick(); }); });
@@ -443,8 +484,14 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
     TabSheet2 = new QWidget(pgcMain);
     TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
-    pgcMain->addTab(TabSheet1, QStringLiteral("TabSheet1"));
+    pgcMain->addTab(TabSheet1, QStringLiteral("Tree"));
     pgcMain->addTab(TabSheet2, QStringLiteral("TabSheet2"));
+    pgCatalog = new TCatalogPage(pgcMain);
+    pgCatalog->setObjectName(QStringLiteral("pgCatalog"));
+    pgcMain->addTab(pgCatalog, QStringLiteral("Catalog"));
+    connect(pgCatalog, &TCatalogPage::SetSelected, this, [this](const QString& path, int setIndex) {
+        Guarded([&] { CatalogSetSelected(path, setIndex); });
+    });
     layout->addWidget(pgcMain, 1);
 
     grdBAK = new TBackupTreeView(TabSheet1);
@@ -563,14 +610,11 @@ void TfrmMain::FormCreate(const QStringList& arguments)
     SettingsFile = SettingsFolder + QStringLiteral("settings.ini");
     iniMain = std::make_unique<TIniFile>(QFile::encodeName(SettingsFile).toStdString());
 
-    pgcMain->tabBar()->hide();
     pgcMain->setCurrentWidget(TabSheet1);
     const TCommandLine commandLine = ParseCommandLine(arguments);
-    if (commandLine.DebugMode) {
-        DebugMode = true;
-        pgcMain->tabBar()->show();
-    }
-    StartFile = commandLine.File;
+    DebugMode = commandLine.DebugMode;
+    UpdateTabs();
+    StartFiles = commandLine.Files;
 }
 
 void TfrmMain::showEvent(QShowEvent* event)
@@ -602,11 +646,13 @@ void TfrmMain::timerMainTimer()
     timerMain->stop();
     if (DebugMode) {
         // A file named on the command line takes the place of the fixed test file.
-        OpenBackupFile(StartFile.isEmpty() ? QString::fromLatin1(DebugTestFile)
-                                           : QFileInfo(StartFile).absoluteFilePath());
+        if (StartFiles.isEmpty())
+            OpenBackupFile(QString::fromLatin1(DebugTestFile));
+        else
+            OpenPaths(StartFiles);
         pgcMain->setCurrentWidget(TabSheet2);
-    } else if (!StartFile.isEmpty()) {
-        OpenBackupFile(QFileInfo(StartFile).absoluteFilePath());
+    } else if (!StartFiles.isEmpty()) {
+        OpenPaths(StartFiles);
     } else {
         btnOpenFileClick();
     }
@@ -614,20 +660,35 @@ void TfrmMain::timerMainTimer()
 
 void TfrmMain::btnOpenFileClick()
 {
-    std::optional<QString> path;
+    QStringList paths;
     if (OpenFileDialog) {
-        path = OpenFileDialog(this);
+        if (std::optional<QString> path = OpenFileDialog(this))
+            paths << *path;
     } else {
         QFileDialog dlgOpen(this, QStringLiteral("Open"), QString(), QString::fromLatin1(BackupFileFilter));
         dlgOpen.setAcceptMode(QFileDialog::AcceptOpen);
-        dlgOpen.setFileMode(QFileDialog::ExistingFile);
+        dlgOpen.setFileMode(QFileDialog::ExistingFiles);
         // Wide enough for the size and date columns of the file list.
         dlgOpen.resize(760, 480);
-        if (dlgOpen.exec() == QDialog::Accepted && !dlgOpen.selectedFiles().isEmpty())
-            path = dlgOpen.selectedFiles().constFirst();
+        if (dlgOpen.exec() == QDialog::Accepted)
+            paths = dlgOpen.selectedFiles();
     }
-    if (path)
-        OpenBackupFile(*path);
+    if (!paths.isEmpty())
+        OpenPaths(paths);
+}
+
+void TfrmMain::btnOpenFolderClick()
+{
+    std::optional<QString> folder;
+    if (OpenFolderDialog) {
+        folder = OpenFolderDialog(this);
+    } else {
+        const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Open folder"));
+        if (!chosen.isEmpty())
+            folder = chosen;
+    }
+    if (folder)
+        OpenPaths({*folder});
 }
 
 void TfrmMain::ToolButton1Click()
@@ -667,21 +728,26 @@ void TfrmMain::OpenBackupFile(const QString& path)
     // block and its result is dropped.
     if (FJob)
         FJob->Cancel = true;
+    if (FFolderJob) {
+        FFolderJob->Cancel = true;
+        FFolderJob.reset();
+    }
     grdBAKModel->Clear();
+    pgCatalog->Clear();
+    FFiles.clear();
+    FFileIndex.clear();
+    FFolderMemo.clear();
+    FCatalogShown = false;
+    if (FRestore.Clear)
+        FRestore.Clear();
+    UpdateTabs();
+    if (pgcMain->currentWidget() != TabSheet2)
+        pgcMain->setCurrentWidget(TabSheet1);
 
     auto job = std::make_shared<TReadJob>();
     job->Path = path.toStdU16String();
     FJob = job;
-    if (!FBusy) {
-        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-        FBusy = true;
-    }
-    pbRead->setValue(0);
-    pbRead->setFormat(QStringLiteral("Reading"));
-    btnCancelRead->setEnabled(true);
-    actCancelRead->setEnabled(true);
-    statusBar()->show();
-    FProgressTimer->start();
+    StartBusy();
 
     TReadOptions options;
     options.KeepLog = DebugMode;
@@ -706,25 +772,264 @@ void TfrmMain::OpenBackupFile(const QString& path)
     thread->start();
 }
 
+void TfrmMain::StartBusy()
+{
+    if (!FBusy) {
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+        FBusy = true;
+    }
+    pbRead->setValue(0);
+    pbRead->setFormat(QStringLiteral("Reading"));
+    btnCancelRead->setEnabled(true);
+    actCancelRead->setEnabled(true);
+    statusBar()->show();
+    FProgressTimer->start();
+}
+
+void TfrmMain::OpenPaths(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return;
+    if (paths.size() == 1 && !QFileInfo(paths.constFirst()).isDir()) {
+        OpenBackupFile(QFileInfo(paths.constFirst()).absoluteFilePath());
+        return;
+    }
+    setWindowTitle(QStringLiteral("Tarnwick - ") +
+                   (paths.size() == 1 ? paths.constFirst() : QStringLiteral("%1 items").arg(paths.size())));
+    if (FJob) {
+        FJob->Cancel = true;
+        FJob.reset();
+    }
+    if (FFolderJob)
+        FFolderJob->Cancel = true;
+    grdBAKModel->Clear();
+    mmErrors->clear();
+    mmErrors->hide();
+    pgCatalog->Clear();
+    FFiles.clear();
+    FFileIndex.clear();
+    FFolderMemo.clear();
+    FCatalogShown = true;
+    if (FRestore.Clear)
+        FRestore.Clear();
+    UpdateTabs();
+    if (pgcMain->currentWidget() != TabSheet2)
+        pgcMain->setCurrentWidget(pgCatalog);
+
+    auto job = std::make_shared<TFolderJob>();
+    for (const QString& path : paths)
+        job->Inputs.push_back(QFileInfo(path).absoluteFilePath().toStdString());
+    FFolderJob = job;
+    StartBusy();
+
+    const bool keepLog = DebugMode;
+    QThread* thread = QThread::create([this, job, keepLog] {
+        try {
+            TPlanInputs inputs = FindPlanInputs(job->Inputs);
+            {
+                std::lock_guard lock(job->Mutex);
+                job->Problems = std::move(inputs.Problems);
+            }
+            job->Total = inputs.Files.size();
+            // One file after the other: the window's own read, so that a file is read
+            // here exactly as when it is opened alone.
+            for (const std::string& file : inputs.Files) {
+                if (job->Cancel)
+                    break;
+                TReadOptions options;
+                options.KeepLog = keepLog;
+                options.OnProgress = [job = job.get()](int64_t, int64_t) { return !job->Cancel.load(); };
+                TBackupFileReport report = ReadBackup(Utf16Path(file), options);
+                std::lock_guard lock(job->Mutex);
+                job->Ready.push_back(TPlanFile{file, std::move(report)});
+                ++job->Done;
+            }
+        } catch (...) {
+            job->Failure = std::current_exception();
+        }
+    });
+    FThreads.push_back(thread);
+    connect(thread, &QThread::finished, this, [this, thread, job] {
+        std::erase(FThreads, thread);
+        thread->deleteLater();
+        FolderReadEnded(job);
+    });
+    thread->start();
+}
+
+void TfrmMain::TakeReadFiles(TFolderJob& job)
+{
+    std::vector<TPlanFile> ready;
+    {
+        std::lock_guard lock(job.Mutex);
+        ready.swap(job.Ready);
+    }
+    if (ready.empty())
+        return;
+    std::vector<TCatalogInput> inputs;
+    inputs.reserve(ready.size());
+    for (TPlanFile& file : ready) {
+        TCatalogInput input{Utf16Path(file.Path), file.Report};
+        // The reader's empty set of a file that is no backup is no backup set.
+        if (!NotABackupExplanation(input.Report).empty())
+            input.Report.Sets.clear();
+        FFileIndex.emplace(input.Path, FFiles.size());
+        inputs.push_back(std::move(input));
+        FFiles.push_back(std::move(file));
+    }
+    pgCatalog->AppendFiles(inputs);
+}
+
+void TfrmMain::FolderReadEnded(const std::shared_ptr<TFolderJob>& job)
+{
+    if (job != FFolderJob)
+        return;
+    FFolderJob.reset();
+    std::exception_ptr failure = job->Failure;
+    try {
+        TakeReadFiles(*job);
+        std::vector<std::u16string> memo;
+        for (const TPlanSkipped& problem : job->Problems)
+            memo.push_back(
+                QStringLiteral("Skipped %1: %2")
+                    .arg(QString::fromStdString(problem.File), QString::fromStdString(problem.Reason))
+                    .toStdU16String());
+        for (const TPlanFile& file : FFiles) {
+            const std::u16string explanation = NotABackupExplanation(file.Report);
+            QString reason;
+            if (!explanation.empty())
+                reason = QString::fromStdU16String(explanation);
+            else if (file.Report.Sets.empty())
+                reason = file.Report.ErrorLines.empty()
+                             ? QStringLiteral("it holds no backup set")
+                             : QString::fromStdU16String(file.Report.ErrorLines.front());
+            if (!reason.isEmpty())
+                memo.push_back(QStringLiteral("Skipped %1: %2")
+                                   .arg(QString::fromStdString(file.Path), reason)
+                                   .toStdU16String());
+        }
+        if (job->Cancel)
+            memo.push_back(QStringLiteral("The read was cancelled after %1 of %2 files; the backup sets read "
+                                          "until then are shown.")
+                               .arg(job->Done.load())
+                               .arg(job->Total.load())
+                               .toStdU16String());
+        FFolderMemo = memo;
+        mmErrors->setPlainText(Lines(memo));
+        mmErrors->setVisible(!memo.empty());
+        if (FRestore.SetFiles)
+            FRestore.SetFiles(FFiles);
+        UpdateTabs();
+        // The first row shown is the set the tree shows, as a single file opens on its
+        // first set.
+        QTableView* view = pgCatalog->View();
+        if (view->model()->rowCount() > 0 && !view->currentIndex().isValid())
+            view->setCurrentIndex(view->model()->index(0, 0));
+    } catch (...) {
+        if (!failure)
+            failure = std::current_exception();
+    }
+    EndBusy();
+    if (failure)
+        Guarded([&] { std::rethrow_exception(failure); });
+    emit ReadFinished();
+}
+
+void TfrmMain::CatalogSetSelected(const QString& path, int setIndex)
+{
+    const auto found = FFileIndex.find(path.toStdU16String());
+    if (found == FFileIndex.end())
+        return;
+    const TBackupFileReport& report = FFiles[found->second].Report;
+    std::vector<std::u16string> memo = FFolderMemo;
+    const std::vector<std::u16string> own = MemoLines(report, NotABackupExplanation(report));
+    memo.insert(memo.end(), own.begin(), own.end());
+    mmErrors->setPlainText(Lines(memo));
+    mmErrors->setVisible(!memo.empty());
+    grdBAKModel->Clear();
+    TBackupSets sets;
+    if (setIndex >= 0 && static_cast<size_t>(setIndex) < report.Sets.size())
+        sets.push_back(report.Sets[static_cast<size_t>(setIndex)]);
+    struct TRestore {
+        QTreeView* Grid;
+        ~TRestore() { Grid->setUpdatesEnabled(true); }
+    } restore{grdBAK};
+    grdBAK->setUpdatesEnabled(false);
+    ShowBackupSets(std::move(sets));
+}
+
+void TfrmMain::UpdateTabs()
+{
+    pgcMain->setTabVisible(pgcMain->indexOf(TabSheet2), DebugMode);
+    pgcMain->setTabVisible(pgcMain->indexOf(pgCatalog), FCatalogShown);
+    if (pgRestore)
+        pgcMain->setTabVisible(pgcMain->indexOf(pgRestore), !FFiles.empty());
+    int visible = 0;
+    for (int i = 0; i < pgcMain->count(); ++i)
+        visible += pgcMain->isTabVisible(i) ? 1 : 0;
+    pgcMain->tabBar()->setVisible(visible > 1);
+}
+
+void TfrmMain::SetRestorePage(QWidget* page, TRestorePageLink link)
+{
+    pgRestore = page;
+    FRestore = std::move(link);
+    pgcMain->addTab(page, QStringLiteral("Restore"));
+    if (FRestore.SetFolders) {
+        const std::string section = RestoreSection;
+        FRestore.SetFolders({QString::fromStdString(iniMain->ReadString(section, "DataDir", {})),
+                             QString::fromStdString(iniMain->ReadString(section, "LogDir", {})),
+                             QString::fromStdString(iniMain->ReadString(section, "ServerDir", {}))});
+    }
+    if (FRestore.SetFiles && !FFiles.empty())
+        FRestore.SetFiles(FFiles);
+    UpdateTabs();
+}
+
+void TfrmMain::SaveRestoreFolders()
+{
+    if (!FRestore.Folders)
+        return;
+    const TRestoreFolders folders = FRestore.Folders();
+    const std::string section = RestoreSection;
+    (void)iniMain->WriteString(section, "DataDir", folders.DataDir.toStdString());
+    (void)iniMain->WriteString(section, "LogDir", folders.LogDir.toStdString());
+    (void)iniMain->WriteString(section, "ServerDir", folders.ServerDir.toStdString());
+}
+
 void TfrmMain::WaitForReads()
 {
     if (FJob)
         FJob->Cancel = true;
+    if (FFolderJob)
+        FFolderJob->Cancel = true;
     for (QThread* thread : FThreads)
         thread->wait();
 }
 
 void TfrmMain::CancelRead()
 {
-    if (!FJob)
+    if (FFolderJob)
+        FFolderJob->Cancel = true;
+    else if (FJob)
+        FJob->Cancel = true;
+    else
         return;
-    FJob->Cancel = true;
     btnCancelRead->setEnabled(false);
     pbRead->setFormat(QStringLiteral("Cancelling"));
 }
 
 void TfrmMain::UpdateProgress()
 {
+    if (FFolderJob) {
+        if (FFolderJob->Cancel)
+            return;
+        TakeReadFiles(*FFolderJob);
+        const size_t done = FFolderJob->Done, total = FFolderJob->Total;
+        pbRead->setValue(total > 0 ? static_cast<int>(done * 1000 / total) : 0);
+        pbRead->setFormat(QStringLiteral("Reading: %1 of %2 files").arg(done).arg(total));
+        return;
+    }
     if (!FJob || FJob->Cancel)
         return;
     const int64_t position = FJob->Position.load(std::memory_order_relaxed);
@@ -771,10 +1076,17 @@ void TfrmMain::ShowReport(TReadJob& job)
     TBackupFileReport& report = job.Report;
     if (DebugMode)
         mmLog->setPlainText(Lines(report.LogLines));
-    std::vector<std::u16string> memo = std::move(report.ErrorLines);
-    memo.insert(memo.end(), report.Warnings.begin(), report.Warnings.end());
-    if (report.Cancelled)
-        memo.push_back(CancelledLine(report.CancelledAt).toStdU16String());
+    const std::u16string explanation = NotABackupExplanation(report);
+    const std::vector<std::u16string> memo = MemoLines(report, explanation);
+    if (FRestore.SetFiles) {
+        FFiles.push_back(TPlanFile{QString::fromStdU16String(job.Path).toStdString(), report});
+        FRestore.SetFiles(FFiles);
+        UpdateTabs();
+    }
+    // The reader keeps an empty set for a file that is no backup; its fields are all
+    // zero and would read as a backup of 1899.
+    if (!explanation.empty())
+        report.Sets.clear();
     mmErrors->setPlainText(Lines(memo));
     mmErrors->setVisible(!memo.empty());
     {
@@ -848,8 +1160,11 @@ void TfrmMain::dropEvent(QDropEvent* event)
     if (urls.isEmpty() || !urls.first().isLocalFile())
         return;
     event->acceptProposedAction();
-    const QString path = urls.first().toLocalFile();
-    Guarded([&] { OpenBackupFile(path); });
+    QStringList paths;
+    for (const QUrl& url : urls)
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    Guarded([&] { OpenPaths(paths); });
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event)

@@ -5,6 +5,7 @@
 
 #include "uBackupTreeModel.h"
 #include "uIniFile.h"
+#include "uRestorePlan.h"
 #include "u_MTFReader.h"
 
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class QAction;
@@ -29,6 +31,7 @@ class QTextEdit;
 class QTimer;
 class QToolBar;
 class QWidget;
+class TCatalogPage;
 
 // The tree grid: a tree view that joins each row to its parent and its siblings with
 // dotted lines, so the depth of a row can be followed in a long list.
@@ -58,6 +61,24 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
+// The data, log and server folders a restore script moves the files to, as settings.ini
+// keeps them in a section of their own.
+struct TRestoreFolders {
+    QString DataDir, LogDir, ServerDir;
+    bool operator==(const TRestoreFolders&) const = default;
+};
+
+// What the window needs of a page that plans restores from the files read: it hands the
+// page every file read (also those of a single open), clears it with the tree, and
+// keeps the page's folders in settings.ini. The page is any widget, so that the window
+// does not depend on how the plan is shown.
+struct TRestorePageLink {
+    std::function<void(std::vector<TPlanFile> files)> SetFiles;
+    std::function<void()> Clear;
+    std::function<TRestoreFolders()> Folders;
+    std::function<void(const TRestoreFolders&)> SetFolders;
+};
+
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -70,9 +91,17 @@ public:
     // (ReadFinished). An open while another read runs cancels that read.
     void OpenBackupFile(const QString& path);
     void ShowBackupSets(TBackupSets sets);
+    // Opens what was named: one file as OpenBackupFile does; several files or any folder
+    // are read one file after the other on a worker, every backup set of them listed in
+    // the catalog page as they come in, and a row chosen there shown in the tree.
+    void OpenPaths(const QStringList& paths);
+    // Adds the restore page as the last tab and gives it the folders settings.ini holds.
+    void SetRestorePage(QWidget* page, TRestorePageLink link);
+    // Writes the restore page's folders to settings.ini; the page's change signal calls it.
+    void SaveRestoreFolders();
     // Stops the running read at its next block; the sets read until then are shown.
     void CancelRead();
-    [[nodiscard]] bool Reading() const { return FJob != nullptr; }
+    [[nodiscard]] bool Reading() const { return FJob != nullptr || FFolderJob != nullptr; }
     // Cancels the running read and waits until every worker, also those of replaced
     // reads, has returned; a window that overrides ReadBackup calls it before its own
     // members go.
@@ -87,6 +116,8 @@ public:
     // open-file dialog returns the chosen path or nothing for a cancel, the error box
     // receives the message it would show.
     std::function<std::optional<QString>(QWidget* owner)> OpenFileDialog;
+    // The folder dialog: the chosen folder or nothing for a cancel.
+    std::function<std::optional<QString>(QWidget* owner)> OpenFolderDialog;
     std::function<void(QWidget* owner, const QString& message)> ErrorBox;
 
     bool DebugMode = false;
@@ -95,12 +126,15 @@ public:
 
     QToolBar* ToolBar1 = nullptr;
     QAction* btnOpenFile = nullptr;
+    QAction* btnOpenFolder = nullptr;
     QAction* ToolButton1 = nullptr;
     QAction* btnAbout = nullptr;
     QAction* btnClose = nullptr;
     QTabWidget* pgcMain = nullptr;
     QWidget* TabSheet1 = nullptr;
     QWidget* TabSheet2 = nullptr;
+    TCatalogPage* pgCatalog = nullptr;
+    QWidget* pgRestore = nullptr;
     TBackupTreeView* grdBAK = nullptr;
     TBackupTreeModel* grdBAKModel = nullptr;
     QTextEdit* mmLog = nullptr;
@@ -113,8 +147,9 @@ public:
     QPushButton* btnCancelRead = nullptr;
     QAction* actCancelRead = nullptr;  // Esc
 
-    // The file named on the command line, opened at start instead of asking for one.
-    QString StartFile;
+    // The files and folders named on the command line, opened at start instead of asking
+    // for one.
+    QStringList StartFiles;
 
 signals:
     // The toolbar's About and Check for updates buttons; the program entry connects
@@ -142,6 +177,7 @@ private:
     void FormShow();
     void timerMainTimer();
     void btnOpenFileClick();
+    void btnOpenFolderClick();
     void ToolButton1Click();
     void btnAboutClick();
     void btnCloseClick();
@@ -162,16 +198,34 @@ private:
     void ShowReport(TReadJob& job);
     void UpdateProgress();
     void EndBusy();
+    void StartBusy();
+    struct TFolderJob;
+    void FolderReadEnded(const std::shared_ptr<TFolderJob>& job);
+    void TakeReadFiles(TFolderJob& job);
+    void CatalogSetSelected(const QString& path, int setIndex);
+    void ShowFileReport(const TBackupFileReport& report, std::optional<size_t> onlySet,
+                        std::vector<std::u16string> before);
+    void UpdateTabs();
 
     std::unique_ptr<TIniFile> iniMain;
     bool FShown = false;
     std::shared_ptr<TReadJob> FJob;  // the read whose result the window waits for
+    std::shared_ptr<TFolderJob> FFolderJob;
+    // Every file of the last open, in the order read, and where each path is in it.
+    std::vector<TPlanFile> FFiles;
+    std::unordered_map<std::u16string, size_t> FFileIndex;
+    TRestorePageLink FRestore;
+    // The lines of a folder read that stay above those of the file shown: what was
+    // skipped and why, and where the read was cancelled.
+    std::vector<std::u16string> FFolderMemo;
+    bool FCatalogShown = false;
     std::vector<QThread*> FThreads;  // every worker still running, also replaced ones
     QTimer* FProgressTimer = nullptr;
     bool FBusy = false;
 };
 
 // The name filter of the open-file dialog.
+inline constexpr const char* RestoreSection = "Restore";
 inline constexpr const char* BackupFileFilter = "SQL Server backup files (*.bak *.dmp);;All files (*)";
 
 // The debug switch of the command line, compared with its ASCII letters in upper case.
@@ -184,6 +238,7 @@ inline constexpr const char* BackupFileFilter = "SQL Server backup files (*.bak 
 struct TCommandLine {
     bool DebugMode = false;
     QString File;          // the first file named; empty when none
+    QStringList Files;     // every file and folder named
     QStringList Messages;  // lines for standard error
     bool UnknownOption = false;
 };

@@ -5,6 +5,8 @@
 #include "ufrmMain.h"
 
 #include "uBackupTree.h"
+#include "uCatalogPage.h"
+#include "uFileKind.h"
 #include "uFixtureBuilder.h"
 #include "uIniFile.h"
 #include "uLocaleFormat.h"
@@ -27,15 +29,18 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -152,6 +157,43 @@ protected:
 private:
     std::shared_ptr<TBlockingFileApi> FApi;
 };
+
+// A window whose read of a file named "b.bak" waits until the read is cancelled, as a
+// read of a slow share would; it gives up after a time no test takes.
+class TWaitingReadWindow : public TfrmMain {
+public:
+    using TfrmMain::TfrmMain;
+    ~TWaitingReadWindow() override { WaitForReads(); }
+    std::atomic<bool> Waiting{false};
+
+protected:
+    TBackupFileReport ReadBackup(const std::u16string& path, const TReadOptions& options) override
+    {
+        if (path.ends_with(u"/b.bak")) {
+            Waiting = true;
+            for (int i = 0; i < 4000 && options.OnProgress(0, 1); ++i)
+                QThread::msleep(5);
+        }
+        return ReadBackupFile(path, options);
+    }
+};
+
+// A backup file whose sets, named as given, have GUIDs of their own from firstGuid on,
+// so that the catalog lists each as a set of its own.
+void WriteDistinctSets(const std::string& path, std::initializer_list<const char16_t*> names,
+                       uint32_t firstGuid)
+{
+    TFixtureBuilder b;
+    b.MediaHeader();
+    uint32_t guid = firstGuid;
+    for (const char16_t* name : names) {
+        TBackupSetSpec spec;
+        spec.Sset.Name = {name};
+        spec.Sset.BackupSetGUID = NumberedGuid(7, guid++);
+        b.BackupSet(spec);
+    }
+    b.WriteTo(path);
+}
 
 // Opens a file and waits until the window shows it.
 void OpenAndWait(TfrmMain& window, const QString& path)
@@ -283,6 +325,10 @@ private slots:
     void bannersOpenTheirPages();
     void toolbarButtonsInOrderWithTheirHints();
     void droppedFileIsOpened();
+    void fileThatIsNoBackupIsExplainedAndShowsNoSet();
+    void folderIsListedInTheCatalogWithItsNonBackupsSkipped();
+    void folderReadCanBeCancelled();
+    void restorePageGetsTheFilesAndItsFoldersAreRemembered();
 
 private:
     enum class TReadKind { Real, Failing, OutOfMemory };
@@ -738,7 +784,7 @@ void TfrmMainTest::toolbarButtonsInOrderWithTheirHints()
     for (QAction* action : window->ToolBar1->actions())
         if (auto* button = qobject_cast<QToolButton*>(window->ToolBar1->widgetForAction(action)))
             hints << button->toolTip();
-    QCOMPARE(hints, (QStringList{"Open backup file", "Check for updates", "About", "Close"}));
+    QCOMPARE(hints, (QStringList{"Open backup files", "Open folder", "Check for updates", "About", "Close"}));
 
     QSignalSpy about(window.get(), &TfrmMain::AboutRequested);
     QSignalSpy updates(window.get(), &TfrmMain::CheckForUpdatesRequested);
@@ -1002,13 +1048,13 @@ void TfrmMainTest::commandLine_data()
     QTest::newRow("debug switch and a file")
         << QStringList{"-QuorvelDebugMode", "x.bak"} << true << "x.bak" << false << QStringList{};
     QTest::newRow("several files") << QStringList{"a.bak", "b.bak", "c.bak"} << false << "a.bak" << false
-                                   << QStringList{"tarnwick: 3 files named; only the first is shown: a.bak"};
+                                   << QStringList{};
     QTest::newRow("an unknown option")
         << QStringList{"x.bak", "--help"} << false << "" << true
-        << QStringList{"tarnwick: unknown option: --help", "Usage: tarnwick [FILE]"};
+        << QStringList{"tarnwick: unknown option: --help", "Usage: tarnwick [FILE|FOLDER]..."};
     QTest::newRow("the switch with two dashes")
         << QStringList{"--quorveldebugmode"} << false << "" << true
-        << QStringList{"tarnwick: unknown option: --quorveldebugmode", "Usage: tarnwick [FILE]"};
+        << QStringList{"tarnwick: unknown option: --quorveldebugmode", "Usage: tarnwick [FILE|FOLDER]..."};
     QTest::newRow("a name that only contains a dash")
         << QStringList{"my-backup.bak"} << false << "my-backup.bak" << false << QStringList{};
 }
@@ -1030,13 +1076,29 @@ void TfrmMainTest::commandLine()
 void TfrmMainTest::fileOnTheCommandLineIsOpenedAtStart()
 {
     const QString relative = QDir::current().relativeFilePath(FTwoSets);
-    auto window = MakeWindow({relative, FOneSet});
+    TTempDir dir;
+    WriteDistinctSets(dir.Path("a.bak"), {u"First", u"Second"}, 1);
+    WriteDistinctSets(dir.Path("b.bak"), {u"Third"}, 3);
+    auto window =
+        MakeWindow({QString::fromStdString(dir.Path("a.bak")), QString::fromStdString(dir.Path("b.bak"))});
     QSignalSpy finished(window.get(), &TfrmMain::ReadFinished);
     ShowAndWait(*window);
     QVERIFY(finished.wait(20000));
     QCOMPARE(FDialogCalls, 0);
-    QCOMPARE(window->windowTitle(), QStringLiteral("Tarnwick - ") + QFileInfo(FTwoSets).absoluteFilePath());
-    QCOMPARE(TopLevelCount(window->grdBAK), 2);
+    // Both files are read; the catalog lists every set and the tree shows the first.
+    QCOMPARE(window->windowTitle(), QStringLiteral("Tarnwick - 2 items"));
+    QCOMPARE(window->pgcMain->currentWidget(), window->pgCatalog);
+    QCOMPARE(window->pgCatalog->Model()->rowCount(), 3);
+    QCOMPARE(TopLevelCount(window->grdBAK), 1);
+
+    auto single = MakeWindow({relative});
+    QSignalSpy singleFinished(single.get(), &TfrmMain::ReadFinished);
+    ShowAndWait(*single);
+    QVERIFY(singleFinished.wait(20000));
+    QCOMPARE(single->windowTitle(), QStringLiteral("Tarnwick - ") + QFileInfo(FTwoSets).absoluteFilePath());
+    QCOMPARE(single->pgcMain->currentWidget(), single->TabSheet1);
+    QVERIFY(single->pgcMain->tabBar()->isHidden());
+    QCOMPARE(TopLevelCount(single->grdBAK), 2);
 }
 
 void TfrmMainTest::programRefusesAnUnknownOption()
@@ -1051,6 +1113,137 @@ void TfrmMainTest::programRefusesAnUnknownOption()
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 2);
     QVERIFY(program.readAllStandardError().contains("tarnwick: unknown option: --bogus"));
+}
+
+namespace {
+
+void WriteBytes(const std::string& path, const QByteArray& bytes)
+{
+    QFile file(QString::fromStdString(path));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QString MemoText(const TfrmMain& window)
+{
+    return window.mmErrors->toPlainText();
+}
+
+}  // namespace
+
+void TfrmMainTest::fileThatIsNoBackupIsExplainedAndShowsNoSet()
+{
+    TTempDir dir;
+    const std::string path = dir.Path("archive.bak");
+    WriteBytes(path, QByteArray("\x1f\x8b\x08\x00", 4) + QByteArray(4096, 'x'));
+    const TBackupFileReport report = ReadBackupFile(QString::fromStdString(path).toStdU16String());
+    const QString explanation = QString::fromStdU16String(NotABackupExplanation(report));
+    QVERIFY(!explanation.isEmpty());
+    QVERIFY(!report.ErrorLines.empty());
+
+    auto window = MakeWindow();
+    OpenAndWait(*window, QString::fromStdString(path));
+    const QStringList memo = MemoText(*window).split(QLatin1Char('\n'));
+    QVERIFY(memo.contains(QString::fromStdU16String(report.ErrorLines.front())));
+    QVERIFY(memo.contains(explanation));
+    QVERIFY(!window->mmErrors->isHidden());
+    // No node for the reader's empty set.
+    QCOMPARE(TopLevelCount(window->grdBAK), 0);
+}
+
+void TfrmMainTest::folderIsListedInTheCatalogWithItsNonBackupsSkipped()
+{
+    TTempDir dir;
+    WriteDistinctSets(dir.Path("a.bak"), {u"Full backup", u"Locked copy"}, 1);
+    WriteDistinctSets(dir.Path("b.bak"), {u"Another"}, 3);
+    WriteBytes(dir.Path("notes.txt"), "not a backup at all, just some notes\n");
+    auto window = MakeWindow();
+    QSignalSpy finished(window.get(), &TfrmMain::ReadFinished);
+    window->OpenPaths({QString::fromStdString(dir.Dir())});
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(window->pgcMain->currentWidget(), window->pgCatalog);
+    QCOMPARE(window->pgCatalog->Model()->rowCount(), 3);
+    const QString memo = MemoText(*window);
+    QVERIFY2(memo.contains(QStringLiteral("Skipped ") + QString::fromStdString(dir.Path("notes.txt")) +
+                           QStringLiteral(": ")),
+             qPrintable(memo));
+    QVERIFY(!memo.contains(QStringLiteral("a.bak")));
+
+    // Choosing the row of the locked set of a.bak shows that set alone in the tree.
+    QTableView* view = window->pgCatalog->View();
+    QModelIndex locked;
+    for (int row = 0; row < view->model()->rowCount(); ++row) {
+        const QModelIndex index = view->model()->index(row, 0);
+        const QModelIndex source = window->pgCatalog->Filter()->mapToSource(index);
+        if (source.data(TCatalogModel::PathRole).toString().endsWith(QStringLiteral("/a.bak")) &&
+            source.data(TCatalogModel::SetIndexRole).toInt() == 1)
+            locked = index;
+    }
+    QVERIFY(locked.isValid());
+    view->setCurrentIndex(locked);
+    QCOMPARE(TopLevelCount(window->grdBAK), 1);
+    const QModelIndexList found =
+        window->grdBAKModel->match(window->grdBAKModel->index(0, 1), Qt::DisplayRole,
+                                   QStringLiteral("Locked copy"), 1, Qt::MatchExactly | Qt::MatchRecursive);
+    QCOMPARE(found.size(), 1);
+}
+
+void TfrmMainTest::folderReadCanBeCancelled()
+{
+    TTempDir dir;
+    uint32_t guid = 1;
+    for (const char* name : {"a.bak", "b.bak", "c.bak"})
+        WriteDistinctSets(dir.Path(name), {u"Full backup"}, guid++);
+    TWaitingReadWindow window(QStringList{});
+    Answer(window);
+    QSignalSpy finished(&window, &TfrmMain::ReadFinished);
+    window.OpenPaths({QString::fromStdString(dir.Dir())});
+    QTRY_VERIFY_WITH_TIMEOUT(window.Waiting.load(), 10000);
+    QVERIFY(window.Reading());
+    window.btnCancelRead->click();
+    QVERIFY(finished.wait(20000));
+    QVERIFY(!window.Reading());
+    // a.bak was read before the cancel, c.bak never.
+    QVERIFY(window.pgCatalog->Model()->rowCount() <= 2);
+    QVERIFY(window.pgCatalog->Model()->rowCount() >= 1);
+    QVERIFY(!window.pgCatalog->Model()
+                 ->Row(window.pgCatalog->Model()->rowCount() - 1)
+                 .FilesText.ends_with(u"c.bak"));
+    QVERIFY2(MemoText(window).contains(QStringLiteral("cancelled after")), qPrintable(MemoText(window)));
+    QVERIFY(MemoText(window).contains(QStringLiteral("of 3 files")));
+}
+
+void TfrmMainTest::restorePageGetsTheFilesAndItsFoldersAreRemembered()
+{
+    WriteSettings("[Restore]\nDataDir=/var/data\nLogDir=/var/log dir\nServerDir=/srv\n");
+    auto window = MakeWindow();
+    auto* page = new QWidget;
+    TRestoreFolders folders;
+    std::vector<std::string> files;
+    int clears = 0;
+    window->SetRestorePage(page, {[&](std::vector<TPlanFile> read) {
+                                      files.clear();
+                                      for (const TPlanFile& file : read)
+                                          files.push_back(file.Path);
+                                  },
+                                  [&] { ++clears; }, [&] { return folders; },
+                                  [&](const TRestoreFolders& given) { folders = given; }});
+    QCOMPARE(folders, (TRestoreFolders{"/var/data", "/var/log dir", "/srv"}));
+    QCOMPARE(window->pgcMain->indexOf(page) >= 0, true);
+
+    OpenAndWait(*window, FOneSet);
+    QCOMPARE(files, std::vector<std::string>{FOneSet.toStdString()});
+    QVERIFY(clears >= 1);
+    QVERIFY(!window->pgcMain->tabBar()->isHidden());
+
+    folders = {"/data2", "", "/srv/x"};
+    window->SaveRestoreFolders();
+    const TIniFile ini(QFile::encodeName(FSettingsFile).toStdString());
+    QCOMPARE(ini.ReadString(RestoreSection, "DataDir", "(missing)"), std::string("/data2"));
+    QCOMPARE(ini.ReadString(RestoreSection, "LogDir", "(missing)"), std::string(""));
+    QCOMPARE(ini.ReadString(RestoreSection, "ServerDir", "(missing)"), std::string("/srv/x"));
+    // The frame's own placement section is left as it was.
+    QCOMPARE(SettingsValue("DataDir"), std::string("(missing)"));
 }
 
 QTEST_MAIN(TfrmMainTest)
