@@ -2,6 +2,7 @@
 // command line and the main window.
 
 #include "uDialogs.h"
+#include "uRestorePage.h"
 #include "ufrmMain.h"
 
 #include "uLocaleFormat.h"
@@ -58,6 +59,20 @@ int main(int argc, char* argv[])
             return 2;
 
         TfrmMain frmMain(arguments);
+        // The restore page: the plan and script for the files the window has read.
+        auto* restorePage = new TRestorePage;
+        frmMain.SetRestorePage(restorePage, {[restorePage](std::vector<TPlanFile> files) {
+                                                 restorePage->SetFiles(std::move(files));
+                                             },
+                                             [restorePage] { restorePage->Clear(); },
+                                             [restorePage] {
+                                                 const TRestorePage::TFolders f = restorePage->Folders();
+                                                 return TRestoreFolders{f.DataDir, f.LogDir, f.ServerDir};
+                                             },
+                                             [restorePage](const TRestoreFolders& f) {
+                                                 restorePage->SetFolders({f.DataDir, f.LogDir, f.ServerDir});
+                                             }});
+        QObject::connect(restorePage, &TRestorePage::FoldersChanged, &frmMain, &TfrmMain::SaveRestoreFolders);
         QObject::connect(&frmMain, &TfrmMain::AboutRequested, &frmMain,
                          [&frmMain] { ShowAboutWindow(&frmMain); });
         QObject::connect(&frmMain, &TfrmMain::CheckForUpdatesRequested, &frmMain,
