@@ -25,6 +25,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -343,6 +344,35 @@ private:
     std::shared_ptr<TPlatformFileApi> FReal = PosixFileApi();
 };
 
+// A small backup followed by zeros up to size: a hole the file system tells, or zeros
+// really written.
+std::string ZeroTailFile(const std::string& name, int64_t size, bool written)
+{
+    const std::string path = Folder().Path(name);
+    TFixtureBuilder b;
+    b.MediaHeader();
+    b.BackupSet();
+    WriteAt(path, 0, b);
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    if (fd < 0)
+        std::abort();
+    if (written) {
+        std::vector<uint8_t> zeros(size_t{1} << 20);
+        for (int64_t at = b.Size(); at < size;) {
+            const auto n =
+                static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(zeros.size()), size - at));
+            if (::pwrite(fd, zeros.data(), n, at) != static_cast<ssize_t>(n))
+                std::abort();
+            at += static_cast<int64_t>(n);
+        }
+        ::fsync(fd);
+    } else if (::ftruncate(fd, size) != 0) {
+        std::abort();
+    }
+    ::close(fd);
+    return path;
+}
+
 const std::string& File(const std::string& name);
 
 void BM_BytesRead(benchmark::State& state, const std::string& name)
@@ -378,6 +408,9 @@ const std::string& File(const std::string& name)
                            : name == "hostile_sets"  ? HostileSetsFile()
                            : name == "hostile_files" ? HostileFilesFile()
                            : name == "sets100k"      ? HundredThousandSetsFile()
+                           : name == "zeros64"       ? ZeroTailFile("zero-tail-64GiB.bak", 64 * GiB, false)
+                           : name == "zeros1T"       ? ZeroTailFile("zero-tail-1TiB.bak", 1024 * GiB, false)
+                           : name == "zeros1G"       ? ZeroTailFile("zero-tail-dense-1GiB.bak", GiB, true)
                                                      : ThousandSetsFile();
         it = files.emplace(name, std::move(path)).first;
     }
@@ -430,13 +463,14 @@ int MeasurePeak(const std::string& path, bool keepLog)
     return 0;
 }
 
-void BM_Walk(benchmark::State& state, const std::string& name, bool keepLog)
+void BM_Walk(benchmark::State& state, const std::string& name, bool keepLog, bool crossZeros = true)
 {
     const std::string& path = File(name);
     size_t sets = 0, files = 0, errors = 0;
     for (auto _ : state) {
         TMTFReader reader;
         reader.SetKeepLog(keepLog);
+        reader.SetCrossZeros(crossZeros);
         reader.ReadFile(Utf8ToUtf16(path));
         sets = reader.Sets().size();
         files = 0;
@@ -469,6 +503,20 @@ BENCHMARK_CAPTURE(BM_Walk, hostile_sset_eset_every_24_bytes, std::string("hostil
 BENCHMARK_CAPTURE(BM_Walk, hostile_sfin_every_24_bytes, std::string("hostile_files"), false)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Walk, sets_100000_real_shaped, std::string("sets100k"), false)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+// A small backup followed by zeros: sparse tails of 64 GiB and 1 TiB, and 1 GiB of
+// zeros really written, read with the zeros crossed at once and, for the written ones,
+// by every empty step of 28 bytes as the walk did before.
+BENCHMARK_CAPTURE(BM_Walk, zero_tail_sparse_64GiB, std::string("zeros64"), false)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, zero_tail_sparse_1TiB, std::string("zeros1T"), false)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, zero_tail_sparse_1TiB_with_log, std::string("zeros1T"), true)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, zero_tail_dense_1GiB, std::string("zeros1G"), false)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Walk, zero_tail_dense_1GiB_every_step, std::string("zeros1G"), false, false)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 BENCHMARK_CAPTURE(BM_Walk, damaged_scin_every_8_bytes, std::string("scin"), false)

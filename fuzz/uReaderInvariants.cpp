@@ -106,6 +106,18 @@ constexpr const char16_t* InputPath = u"input.bak";
 // that their list stays far below the allocation limit.
 constexpr size_t LoggedInputLimit = 4096;
 
+// Whether the input holds a run of zeros long enough for the walk to cross it at once.
+bool HasLongZeroRun(const uint8_t* data, size_t size)
+{
+    size_t run = 0;
+    for (size_t i = 0; i < size; ++i) {
+        run = data[i] == 0 ? run + 1 : 0;
+        if (run >= TMTFFileReader::PieceSize)
+            return true;
+    }
+    return false;
+}
+
 struct TRun {
     std::unique_ptr<TMTFReader> Reader;
     size_t Steps = 0;
@@ -113,11 +125,12 @@ struct TRun {
 };
 
 TRun ReadOnce(const std::shared_ptr<TMemoryFileApi>& api, size_t size, bool keepLog,
-              std::vector<std::string>& broken)
+              std::vector<std::string>& broken, bool crossZeros = true)
 {
     TRun run;
     run.Reader = std::make_unique<TMTFReader>(api);
     run.Reader->SetKeepLog(keepLog);
+    run.Reader->SetCrossZeros(crossZeros);
     int64_t previous = -1;
     bool backwards = false;
     int64_t backwardsFrom = 0, backwardsTo = 0;
@@ -137,7 +150,8 @@ TRun ReadOnce(const std::shared_ptr<TMemoryFileApi>& api, size_t size, bool keep
     const size_t total = TotalAllocatedSinceReset();
     run.Reader->SetOnStep(nullptr);
 
-    const std::string mode = keepLog ? " (log kept)" : " (log off)";
+    const std::string mode =
+        std::string(keepLog ? " (log kept)" : " (log off)") + (crossZeros ? "" : " (every empty step taken)");
     if (backwards)
         broken.push_back("the walk stepped from " + std::to_string(backwardsFrom) + " back to " +
                          std::to_string(backwardsTo) + mode);
@@ -191,6 +205,16 @@ std::vector<std::string> CheckRead(const uint8_t* data, size_t size)
             broken.push_back("keeping the log changed the number of error lines");
         if (logged.Steps != quiet.Steps)
             broken.push_back("keeping the log changed the number of steps");
+    }
+    if (HasLongZeroRun(data, size)) {
+        // Crossing a region of zeros at once must read what taking each of its steps reads.
+        TRun stepwise = ReadOnce(api, size, false, broken, false);
+        if (stepwise.Reader->Sets() != first)
+            broken.push_back("crossing zeros at once changed the sets read");
+        if (stepwise.Reader->ErrorLines() != quiet.Reader->ErrorLines())
+            broken.push_back("crossing zeros at once changed the error lines");
+        if (stepwise.Reader->Warnings() != quiet.Reader->Warnings())
+            broken.push_back("crossing zeros at once changed the warnings");
     }
     return broken;
 }

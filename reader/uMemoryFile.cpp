@@ -1,5 +1,6 @@
 #include "uMemoryFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -53,6 +54,24 @@ bool TMemoryFileApi::Read(THandle handle, void* dest, uint32_t count, uint32_t& 
         BytesDelivered += delivered;
     }
     return true;
+}
+
+int64_t TMemoryFileApi::NextData(THandle handle, int64_t from)
+{
+    auto it = FOpen.find(handle);
+    if (!Sparse || it == FOpen.end() || from < 0)
+        return -1;
+    const TFile& file = it->second.File;
+    const auto size = static_cast<int64_t>(file.Size);
+    int64_t at = from;
+    while (at < size) {
+        const int64_t holeEnd = std::min(size, (at / HoleSize + 1) * HoleSize);
+        const uint8_t* first = file.Data + (at / HoleSize) * HoleSize;
+        if (std::any_of(first, file.Data + holeEnd, [](uint8_t b) { return b != 0; }))
+            return at;
+        at = holeEnd;
+    }
+    return std::max(at, size);
 }
 
 bool TMemoryFileApi::Seek(THandle handle, int64_t distance, TMoveMethod method, int64_t& newPosition,

@@ -23,6 +23,7 @@ public:
     int64_t FileSize(const std::string& path) override;
     std::string UniversalPath(const std::string& path) override;
     std::string ErrorText(int error) override;
+    int64_t NextData(THandle handle, int64_t from) override;
 
     // What the reader asked of the system, for tests.
     struct TCall {
@@ -41,6 +42,10 @@ public:
     int FailReads = 0;
     int FailSeeks = 0;
     int FailureCode = 5;  // EIO
+    // Whether the files tell their holes, as a file system that stores them sparsely
+    // would: every aligned 4 KiB of zeros then counts as one.
+    bool Sparse = false;
+    static constexpr int64_t HoleSize = 4096;
 
 private:
     struct TFile {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -81,6 +82,17 @@ public:
         }
         newPosition = static_cast<int64_t>(result);
         return true;
+    }
+
+    int64_t NextData(THandle handle, int64_t from) override
+    {
+        const off_t at = ::lseek(handle, static_cast<off_t>(from), SEEK_DATA);
+        if (at >= 0)
+            return at;
+        // No data after from: the rest of the file is one hole.
+        if (errno == ENXIO)
+            return std::numeric_limits<int64_t>::max();
+        return -1;
     }
 
     bool Close(THandle handle, int& error) override

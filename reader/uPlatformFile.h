@@ -35,6 +35,16 @@ public:
     [[nodiscard]] virtual std::string UniversalPath(const std::string& path) = 0;
     // The system's message text for an error code.
     [[nodiscard]] virtual std::string ErrorText(int error) = 0;
+    // Where the next bytes the file system stores begin, at from or after it: a file with
+    // holes reads as zeros there without any reading. At or beyond the file's size when
+    // only holes follow; -1 when the system cannot tell (then nothing is skipped). The
+    // handle's position is left undefined.
+    [[nodiscard]] virtual int64_t NextData(THandle handle, int64_t from)
+    {
+        (void)handle;
+        (void)from;
+        return -1;
+    }
 };
 
 // What the POSIX layer refuses to open: only regular files and block devices hold a

@@ -205,6 +205,79 @@ void TMTFFileReader::CopyOut(int64_t q, size_t n, uint8_t* dest)
         dest[i] = ByteAt(q + static_cast<int64_t>(i));
 }
 
+int64_t TMTFFileReader::LeadingZeros(int64_t p, int64_t n)
+{
+    for (int64_t i = 0; i < n; ++i) {
+        const int64_t q = p + i;
+        const int64_t piece = q / PieceSize;
+        const auto slot = static_cast<size_t>(piece % PieceSlots);
+        if (FPieceOf[slot] != piece)
+            Fetch(piece);
+        const auto offset = static_cast<int32_t>(q % PieceSize);
+        if (FFailed || offset >= FPieceLength[slot] ||
+            FBuffer[slot * PieceSize + static_cast<size_t>(offset)] != 0)
+            return i;
+    }
+    return n;
+}
+
+int64_t TMTFFileReader::ZeroRunEnd(int64_t p, int64_t limit, int64_t readLimit)
+{
+    if (!FIsOpen || FFailed || !FBuffer || FFile.FHandle == TPlatformFileApi::NoHandle)
+        return p;
+    TPlatformFileApi& api = FFile.Api();
+    const TPlatformFileApi::THandle handle = FFile.FHandle;
+    // The ring is the scratch area: the pieces it held are read again when next looked at.
+    std::fill(FPieceOf.begin(), FPieceOf.end(), -1);
+    FNextSequential = -1;
+    static constexpr std::array<uint8_t, PieceSize> zeros{};
+    int64_t at = p;
+    int64_t read = 0;
+    int64_t chunk = 16 * PieceSize;
+    bool holes = true;
+    int64_t positioned = -1;
+    int error = 0;
+    int64_t moved = 0;
+    while (at < limit) {
+        if (holes) {
+            const int64_t data = api.NextData(handle, at);
+            positioned = -1;
+            if (data < 0) {
+                holes = false;
+            } else if (data > at) {
+                at = std::min(data, limit);
+                continue;
+            }
+        }
+        if (read >= readLimit)
+            break;
+        const auto n = static_cast<uint32_t>(std::min(chunk, limit - at));
+        if (positioned != at && !api.Seek(handle, at, TMoveMethod::FromStart, moved, error))
+            break;
+        uint32_t delivered = 0;
+        if (!api.Read(handle, FBuffer.get(), n, delivered, error))
+            break;
+        positioned = at + delivered;
+        read += delivered;
+        uint32_t clean = 0;
+        while (clean < delivered) {
+            const uint32_t span = std::min<uint32_t>(PieceSize, delivered - clean);
+            if (std::memcmp(FBuffer.get() + clean, zeros.data(), span) != 0)
+                break;
+            clean += span;
+        }
+        while (clean < delivered && FBuffer[clean] == 0)
+            ++clean;
+        at += clean;
+        if (clean < n)
+            break;
+        chunk = std::min<int64_t>(chunk * 2, RefillSize);
+    }
+    // The file reader's own idea of the position stays the truth for the walk.
+    (void)api.Seek(handle, FFile.FPosition, TMoveMethod::FromStart, moved, error);
+    return std::min(at, limit);
+}
+
 int32_t TMTFFileReader::Request(int32_t count, int64_t p)
 {
     if (count <= 0 || !FBuffer || p < FBufferStart)
@@ -491,6 +564,7 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
     FFirstBytes.clear();
     FWarnings.clear();
     FStreamPastEnd = -1;
+    FNonZeroAt = -1;
     FFileSize = 0;
     const size_t knownFileErrors = FFileReader.FFile.FErrors.size();
     const bool opened = FFileReader.Open(FileName);
@@ -535,6 +609,7 @@ bool TMTFReader::ReadFile(const std::u16string& FileName, bool ReportShortHeader
             }
             if (FOnStep)
                 FOnStep(FStart);
+            SkipEmptySteps();
             ReadBlock();
             if (FStart == FFileSize)
                 break;
@@ -593,6 +668,41 @@ TBackupFileReport ReadBackupFile(const std::u16string& path, const TReadOptions&
     report.LogLines = std::move(reader.FLogLines);
     report.Warnings = std::move(reader.FWarnings);
     return report;
+}
+
+// Zeros, from FStart on, read as a run of empty steps: four bytes of padding, then a
+// stream of type 0 and length 0, stepped over with its alignment. Such a step sets
+// nothing, reports nothing and charges nothing, so a region of zeros is crossed at
+// once, by as many whole steps as fit in it, far enough from its end and from the
+// file's that the last steps are walked as ever. The block reader's count for a request
+// depends only on where it is asked and where the file ends, so the walk after the
+// crossing sees what it would have seen.
+void TMTFReader::SkipEmptySteps()
+{
+    // Zeros first looked for in the pieces the walk reads anyway; shorter runs are only
+    // walked, so a file of many small ones costs no extra reading.
+    constexpr int64_t LookFirst = TMTFFileReader::PieceSize;
+    // What one crossing reads at most before the walk asks again whether to go on.
+    constexpr int64_t ReadPerCrossing = int64_t{256} << 20;
+    if (!FCrossZeros || FFileSize - FStart < LookFirst + 2 * EmptyStepSize)
+        return;
+    if (FNonZeroAt >= FStart && FNonZeroAt < FStart + LookFirst)
+        return;
+    if (const int64_t zeros = FFileReader.LeadingZeros(FStart, LookFirst); zeros < LookFirst) {
+        FNonZeroAt = FStart + zeros;
+        return;
+    }
+    const int64_t zerosEnd = FFileReader.ZeroRunEnd(FStart + LookFirst, FFileSize, ReadPerCrossing);
+    if (zerosEnd < FFileSize)
+        FNonZeroAt = zerosEnd;
+    const int64_t last = std::min(zerosEnd, FFileSize - EmptyStepSize);
+    const int64_t steps = (last - FStart) / EmptyStepSize - 1;
+    if (steps <= 0)
+        return;
+    if (FKeepLog)
+        AddLog(Message(u"Empty steps of %d bytes of zeros: %d, from byte %d to byte %d",
+                       {EmptyStepSize, steps, FStart, FStart + steps * EmptyStepSize}));
+    FStart += steps * EmptyStepSize;
 }
 
 void TMTFReader::ReadBlock()

@@ -87,6 +87,14 @@ public:
     }
     // n bytes from q on into dest, as ByteAt gives them.
     void CopyOut(int64_t q, size_t n, uint8_t* dest);
+    // Where the zeros from p on end: the first position before limit whose byte is not
+    // zero or could not be read, else limit. Holes the file system tells are crossed
+    // without reading, and at most readLimit bytes are read. It leaves the window and
+    // the file's position as they were and asks nothing a request would.
+    [[nodiscard]] int64_t ZeroRunEnd(int64_t p, int64_t limit, int64_t readLimit);
+    // How many of the n bytes from p on are zeros the file delivered, counted from p
+    // until the first that is not (or that the file could not give).
+    [[nodiscard]] int64_t LeadingZeros(int64_t p, int64_t n);
 
     TFileReader FFile;
     // The pieces read, PieceSlots of them, each in the slot of its number modulo
@@ -175,6 +183,12 @@ public:
     void SetKeepLog(bool keep) { FKeepLog = keep; }
     // Called with FStart before every step of the walk; the fuzzer checks with it that
     // the walk only moves forward.
+    // A step over 28 bytes of zeros, four of padding and an empty stream of type 0.
+    static constexpr int64_t EmptyStepSize = 28;
+
+    // The walk crosses a region of zeros at once; turned off, it takes each of its empty
+    // steps, which the tests and the fuzzer compare the crossing with.
+    void SetCrossZeros(bool cross) { FCrossZeros = cross; }
     void SetOnStep(std::function<void(int64_t)> onStep) { FOnStep = std::move(onStep); }
     void SetOnProgress(std::function<bool(int64_t, int64_t)> onProgress)
     {
@@ -209,6 +223,9 @@ private:
     std::function<bool(int64_t, int64_t)> FOnProgress;
     bool FCancelled = false;
     int64_t FCancelledAt = 0;
+    // A position from FStart on whose byte is known not to be zero, -1 for none.
+    int64_t FNonZeroAt = -1;
+    bool FCrossZeros = true;
     std::vector<uint8_t> FFirstBytes;
     std::vector<std::u16string> FWarnings;
     // The memory the records of this read take, as counted, and what a file of this
@@ -289,6 +306,7 @@ private:
     [[nodiscard]] TDateTime DecodeMTFDate(const uint8_t* bytes);
 
     void ReadBlock();
+    void SkipEmptySteps();
     void ReadCommonBlock();
     void ReadStreamBlock();
 
