@@ -50,7 +50,7 @@ std::u16string NotABackupExplanation(const TBackupFileReport& report)
     constexpr uint8_t Tape[] = {'T', 'A', 'P', 'E'};
     if (!report.Opened || BeginsWith(report.FirstBytes, Tape))
         return {};
-    if (report.FirstBytes.empty())
+    if (report.FileSize == 0 && report.FirstBytes.empty())
         return u"The file is empty: it is not a Microsoft Tape Format backup.";
     for (const TSignature& s : Signatures)
         if (BeginsWith(report.FirstBytes, s.Bytes))

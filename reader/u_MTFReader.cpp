@@ -736,6 +736,14 @@ void TMTFReader::ReadCommonBlock()
     AddPositionLog(u"ReadCommonBlock.FStart: ");
     const int64_t available = FFileSize - FStart;
     if (available < 52) {
+        // A file too short for a header is still told apart by its first bytes (a text
+        // file, a tiny archive), so they are kept; nothing else reads them.
+        if (FStart == 0 && available > 0) {
+            const TBlock head{
+                FFileReader.ReadView(static_cast<int32_t>(std::min<int64_t>(16, available)), 0)};
+            for (int32_t i = 0; i < head.Length(); ++i)
+                FFirstBytes.push_back(head.U8(static_cast<size_t>(i)));
+        }
         AddError(
             Message(u"Insufficient data for common block header.  Required: %d bytes, available: %d bytes",
                     {52, available}));

@@ -410,3 +410,23 @@ TEST(ReadBackupFile, StopsWhereTheProgressCallbackSaysSo)
     ASSERT_EQ(report.Sets.size(), 1u);
     EXPECT_TRUE(report.ErrorLines.empty());
 }
+
+// A file too short for a block header still shows what it begins with, so that a caller
+// can tell a small text file from an empty one.
+TEST(ReadBackupFile, KeepsTheFirstBytesOfAFileTooShortForAHeader)
+{
+    TReadOptions options;
+    auto api = std::make_shared<TMemoryFileApi>();
+    api->Add("notes.bak", {'h', 'e', 'l', 'l', 'o', '\n'});
+    api->Add("empty.bak", {});
+    options.Api = api;
+    const TBackupFileReport notes = ReadBackupFile(u"notes.bak", options);
+    EXPECT_EQ(notes.FirstBytes, (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', '\n'}));
+    EXPECT_EQ(notes.FileSize, 6);
+    ASSERT_EQ(notes.ErrorLines.size(), 1u);
+    EXPECT_EQ(notes.ErrorLines[0],
+              u"Insufficient data for common block header.  Required: 52 bytes, available: 6 bytes");
+    const TBackupFileReport empty = ReadBackupFile(u"empty.bak", options);
+    EXPECT_TRUE(empty.FirstBytes.empty());
+    EXPECT_EQ(empty.FileSize, 0);
+}
