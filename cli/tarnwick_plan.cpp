@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <new>
 #include <thread>
 
 #ifndef TARNWICK_VERSION
@@ -34,7 +35,7 @@ void Complain(const std::string& file, const std::string& reason)
 
 }  // namespace
 
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     // A reader that closes the pipe early (head, a pager) ends the output, not the run.
     std::signal(SIGPIPE, SIG_IGN);
@@ -46,7 +47,7 @@ int main(int argc, char** argv)
         "tarnwick-plan"};
     app.footer(
         "Exit status: 0 when the inputs were read (an incomplete plan is a finding, not a failure), "
-        "1 when nothing could be read, 2 on a usage error.\n"
+        "1 when nothing could be read, 2 on a usage error, 4 when memory ran out.\n"
         "Output: --text (default) for people, --json (documented in docs/restore-plan-json.md) or --sql, "
         "a T-SQL script with one batch per step.");
     app.set_version_flag("--version", std::string("tarnwick-plan ") + TARNWICK_VERSION);
@@ -155,4 +156,15 @@ int main(int argc, char** argv)
     }
     std::cout.flush();
     return anyRead ? ExitRead : ExitNothingRead;
+}
+
+int main(int argc, char** argv)
+{
+    // Reading tens of thousands of reports can exhaust memory; that is said, not aborted.
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("tarnwick-plan: not enough memory to plan the restores\n", stderr);
+        return 4;
+    }
 }
