@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -48,18 +49,28 @@ std::vector<TPlanFile> ReadPlanFiles(const std::vector<std::string>& files, unsi
     std::atomic<bool> stop{false};
     std::mutex progress;
     size_t done = 0;
+    // A failure on a worker (memory running out, above all) must reach the caller as it
+    // would on one thread, not end the program from inside the pool.
+    std::exception_ptr failure;
     auto worker = [&] {
-        for (size_t i = next++; i < files.size(); i = next++) {
-            read[i].Path = files[i];
-            if (stop) {
-                read[i].Report.Cancelled = true;
-                continue;
+        try {
+            for (size_t i = next++; i < files.size(); i = next++) {
+                read[i].Path = files[i];
+                if (stop) {
+                    read[i].Report.Cancelled = true;
+                    continue;
+                }
+                read[i].Report = ReadBackupFile(FileNameToUtf16(files[i]));
+                const std::lock_guard lock(progress);
+                ++done;
+                if (onRead && !onRead(read[i], done, files.size()))
+                    stop = true;
             }
-            read[i].Report = ReadBackupFile(Utf8ToUtf16(files[i]));
+        } catch (...) {
             const std::lock_guard lock(progress);
-            ++done;
-            if (onRead && !onRead(read[i], done, files.size()))
-                stop = true;
+            if (!failure)
+                failure = std::current_exception();
+            stop = true;
         }
     };
     const unsigned count = std::clamp<unsigned>(threads, 1, std::max<size_t>(1, files.size()));
@@ -68,5 +79,7 @@ std::vector<TPlanFile> ReadPlanFiles(const std::vector<std::string>& files, unsi
         pool.emplace_back(worker);
     worker();
     pool.clear();  // every reader done before the reports are handed out
+    if (failure)
+        std::rethrow_exception(failure);
     return read;
 }
