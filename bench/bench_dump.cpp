@@ -10,6 +10,7 @@
 // to compare with) on the same generated file.
 
 #include "uFixtureBuilder.h"
+#include "uLargeFixtures.h"
 #include "uTextConvert.h"
 
 #include <benchmark/benchmark.h>
@@ -50,19 +51,7 @@ const std::string& ManyFilesFile()
                 std::abort();
             return file;
         }
-        TFixtureBuilder b;
-        b.MediaHeader();
-        TBackupSetSpec spec;
-        spec.Files.clear();
-        for (int32_t id = 1; id <= 32767; ++id) {
-            TSfinSpec f;
-            f.FileID = id;
-            f.LogicalName = u"Sales_data_" + Utf8ToUtf16(std::to_string(id));
-            f.PhysicalName = u"D:\\Data\\Sales_data_" + Utf8ToUtf16(std::to_string(id)) + u".ndf";
-            spec.Files.push_back(f);
-        }
-        b.BackupSet(spec);
-        b.WriteTo(file);
+        WriteManyFilesBackup(file);
         _exit(0);
     }();
     return path;

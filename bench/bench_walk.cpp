@@ -10,6 +10,7 @@
 // every 8 bytes, and 32,767 filegroups followed by an SFIN block header every 8 bytes.
 
 #include "uFixtureBuilder.h"
+#include "uLargeFixtures.h"
 #include "uTextConvert.h"
 #include "u_MTFReader.h"
 
@@ -92,37 +93,12 @@ std::string SmallBlocksFile()
 
 std::string ManyFilesFile()
 {
-    const std::string path = Folder().Path("32767-files.bak");
-    TFixtureBuilder b;
-    b.MediaHeader();
-    TBackupSetSpec spec;
-    spec.Files.clear();
-    for (int32_t id = 1; id <= 32767; ++id) {
-        TSfinSpec file;
-        file.FileID = id;
-        file.LogicalName = u"Sales_data_" + Utf8ToUtf16(std::to_string(id));
-        file.PhysicalName = u"D:\\Data\\Sales_data_" + Utf8ToUtf16(std::to_string(id)) + u".ndf";
-        spec.Files.push_back(file);
-    }
-    b.BackupSet(spec);
-    b.WriteTo(path);
-    return path;
+    return WriteManyFilesBackup(Folder().Path("32767-files.bak"));
 }
 
 std::string ThousandSetsFile()
 {
-    const std::string path = Folder().Path("1000-sets.bak");
-    TFixtureBuilder b;
-    b.MediaHeader();
-    for (int i = 0; i < 1000; ++i) {
-        TBackupSetSpec spec;
-        spec.Sset.Name = {u"Log backup " + Utf8ToUtf16(std::to_string(i + 1))};
-        spec.Scin.TypeLetter = 'L';
-        spec.DataLength = 4096;
-        b.BackupSet(spec);
-    }
-    b.WriteTo(path);
-    return path;
+    return WriteThousandSetsBackup(Folder().Path("1000-sets.bak"));
 }
 
 // Block headers whose declared size is 8 bytes, so that each one's fixed header reaches
