@@ -25,16 +25,7 @@ TMTFDateParts At(int minutes)
 
 TPlanSetSpec Set(char type, uint32_t id, uint64_t first, uint64_t last, int endMinute, uint16_t position = 1)
 {
-    TPlanSetSpec s;
-    s.Type = type;
-    s.BackupSetGUID = NumberedGuid(0x51, id);
-    s.FirstLSN = first;
-    s.LastLSN = last;
-    s.CheckpointLSN = first;
-    s.Position = position;
-    s.Start = At(endMinute - 1);
-    s.End = At(endMinute);
-    return s;
+    return PlanSetAt(type, id, first, last, endMinute, position);
 }
 
 std::string Quoted(const std::string& path)

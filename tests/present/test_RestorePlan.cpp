@@ -30,15 +30,7 @@ TDateTime Time(int minutes)
 
 TPlanSetSpec Backup(char type, uint32_t id, uint64_t first, uint64_t last, int endMinute)
 {
-    TPlanSetSpec s;
-    s.Type = type;
-    s.BackupSetGUID = NumberedGuid(0x51, id);
-    s.FirstLSN = first;
-    s.LastLSN = last;
-    s.CheckpointLSN = first;
-    s.Start = At(endMinute - 1);
-    s.End = At(endMinute);
-    return s;
+    return PlanSetAt(type, id, first, last, endMinute);
 }
 
 TPlanSetSpec Full(uint32_t id, uint64_t first, uint64_t last, int endMinute)

@@ -443,3 +443,19 @@ TTempDir::~TTempDir()
     std::error_code error;
     std::filesystem::remove_all(FPath, error);
 }
+
+TPlanSetSpec PlanSetAt(char type, uint32_t id, uint64_t first, uint64_t last, int endMinute,
+                       uint16_t position)
+{
+    const auto at = [](int minutes) { return TMTFDateParts{2021, 3, 4, minutes / 60, minutes % 60, 0}; };
+    TPlanSetSpec s;
+    s.Type = type;
+    s.BackupSetGUID = NumberedGuid(0x51, id);
+    s.FirstLSN = first;
+    s.LastLSN = last;
+    s.CheckpointLSN = first;
+    s.Position = position;
+    s.Start = at(endMinute - 1);
+    s.End = at(endMinute);
+    return s;
+}

@@ -151,6 +151,7 @@ struct TPlanSetSpec {
     char Type = 'D';  // 'D' full, 'I' differential, 'L' log, 'F' file or filegroup
     uint64_t FirstLSN = 0, LastLSN = 0, CheckpointLSN = 0, DatabaseBackupLSN = 0;
     TGUID BackupSetGUID{}, DifferentialBaseGUID{};
+
     TGUID BindingID = TScinSpec{}.BindingID;
     TGUID RecoveryForkID = TScinSpec{}.RecoveryForkID;
     std::u16string DatabaseName = u"Sales";
@@ -163,6 +164,12 @@ struct TPlanSetSpec {
     TMTFDateParts Start{2021, 3, 4, 10, 0, 0}, End{2021, 3, 4, 10, 0, 0};
     std::vector<TSfinSpec> Files{TSfinSpec{}, LogFileSpec()};
 };
+
+// A set of the given type on 4 March 2021 that ends endMinute minutes after midnight and
+// began a minute before, its GUID numbered id, its checkpoint at its first LSN: the
+// shape the restore-planning scenarios are written in.
+[[nodiscard]] TPlanSetSpec PlanSetAt(char type, uint32_t id, uint64_t first, uint64_t last, int endMinute,
+                                     uint16_t position = 1);
 [[nodiscard]] TBackupSetSpec PlanSet(const TPlanSetSpec& spec);
 
 // The RAID block of member `sequence` of a media family of `count` files, stored the
